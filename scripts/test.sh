@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Everything from a fresh Debian 12 machine to the test results: packages,
+# the target's dependencies from Debian sources, configure, build, ctest.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/install-packages.sh
+scripts/fetch-deps.sh
+cmake --preset windows
+cmake --build --preset windows
+ctest --preset windows
