@@ -1,0 +1,197 @@
+#include "ui/window_helpers.h"
+
+#include "platform/error_text.h"
+#include "platform/version_info.h"
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+ui_hooks& ui_hooks::instance()
+{
+    static ui_hooks hooks;
+    return hooks;
+}
+
+namespace {
+
+bool has_caption(HWND window)
+{
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
+    return (style & WS_CAPTION) == WS_CAPTION;
+}
+
+BOOL CALLBACK find_captioned_root(HWND window, LPARAM found)
+{
+    const HWND root = GetAncestor(window, GA_ROOTOWNER);
+    if (root && has_caption(root)) {
+        *reinterpret_cast<HWND*>(found) = root;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+LONGLONG area(const RECT& r)
+{
+    return LONGLONG{r.right - r.left} * (r.bottom - r.top);
+}
+
+struct visible_area {
+    RECT r;
+    unsigned long long sum = 0;
+};
+
+BOOL CALLBACK add_visible_part(HMONITOR, HDC, LPRECT monitor, LPARAM data)
+{
+    auto& visible = *reinterpret_cast<visible_area*>(data);
+    RECT part;
+    if (IntersectRect(&part, monitor, &visible.r))
+        visible.sum += static_cast<unsigned long long>(area(part));
+    return TRUE;
+}
+
+LONG shift_onto(LONG value, LONG low, LONG high)
+{
+    if (value < low)
+        return low - value;
+    if (value >= high)
+        return high - value;
+    return 0;
+}
+
+}
+
+HWND owner_window()
+{
+    HWND found = GetActiveWindow();
+    if (found)
+        found = GetAncestor(found, GA_ROOTOWNER);
+    else
+        EnumThreadWindows(GetCurrentThreadId(), find_captioned_root, reinterpret_cast<LPARAM>(&found));
+    return found ? GetLastActivePopup(found) : nullptr;
+}
+
+RECT shift_corner_onto(RECT r, const RECT& monitor)
+{
+    const POINT corner{r.left, r.top};
+    if (PtInRect(&monitor, corner))
+        return r;
+    OffsetRect(&r, shift_onto(r.left, monitor.left, monitor.right), shift_onto(r.top, monitor.top, monitor.bottom));
+    return r;
+}
+
+RECT shift_into(RECT r, const RECT& work_area)
+{
+    if (r.right > work_area.right)
+        OffsetRect(&r, work_area.right - r.right, 0);
+    if (r.left < work_area.left)
+        OffsetRect(&r, work_area.left - r.left, 0);
+    if (r.bottom > work_area.bottom)
+        OffsetRect(&r, 0, work_area.bottom - r.bottom);
+    if (r.top < work_area.top)
+        OffsetRect(&r, 0, work_area.top - r.top);
+    return r;
+}
+
+void keep_visible(RECT& r, unsigned percent)
+{
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoW(MonitorFromPoint(POINT{r.left, r.top}, MONITOR_DEFAULTTONEAREST), &info))
+        return;
+    const auto width = static_cast<unsigned long long>(r.right - r.left);
+    const auto height = static_cast<unsigned long long>(r.bottom - r.top);
+    r = shift_corner_onto(r, info.rcMonitor);
+
+    visible_area visible{r};
+    EnumDisplayMonitors(nullptr, &r, add_visible_part, reinterpret_cast<LPARAM>(&visible));
+    if (visible.sum >= width * height * percent / 100)
+        return;
+
+    if (!GetMonitorInfoW(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &info))
+        return;
+    r = shift_into(r, info.rcWork);
+}
+
+bool is_edit_control(HWND window)
+{
+    wchar_t name[5] = {};
+    if (!GetClassNameW(window, name, 5))
+        return false;
+    return lstrcmpiW(name, L"Edit") == 0;
+}
+
+message_text::message_text(const wchar_t* text)
+{
+    if (IS_INTRESOURCE(text))
+        id_ = static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(text));
+    else
+        text_ = text;
+}
+
+UINT message_box_flags(UINT flags, bool right_to_left)
+{
+    if (!(flags & MB_ICONMASK)) {
+        switch (flags & MB_TYPEMASK) {
+        case MB_OK:
+        case MB_OKCANCEL:
+            flags |= MB_ICONEXCLAMATION;
+            break;
+        case MB_YESNOCANCEL:
+        case MB_YESNO:
+            flags |= MB_ICONQUESTION;
+            break;
+        default:
+            break;
+        }
+    }
+    if (right_to_left)
+        flags |= MB_RTLREADING;
+    if ((flags & MB_ICONMASK) == MB_USERICON)
+        flags &= ~MB_ICONMASK;
+    return flags;
+}
+
+std::wstring default_caption()
+{
+    std::wstring caption = version_info().display_name();
+    if (!caption.empty())
+        return caption;
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            caption.assign(path.data(), length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const auto name_start = caption.find_last_of(L"\\/");
+    if (name_start != std::wstring::npos)
+        caption.erase(0, name_start + 1);
+    const auto extension = caption.rfind(L'.');
+    if (extension != std::wstring::npos && extension > 0)
+        caption.erase(extension);
+    return caption;
+}
+
+int message_box(const message_text& text, const message_text& caption, UINT flags)
+{
+    const HWND owner = owner_window();
+    if (owner)
+        EnableWindow(owner, TRUE);
+    flags = message_box_flags(flags, message_box_right_to_left(owner));
+    const std::wstring body = text.resolve();
+    std::wstring title = caption.resolve();
+    if (title.empty())
+        title = default_caption();
+    auto& hooks = ui_hooks::instance();
+    if (hooks.show_message_box)
+        return hooks.show_message_box(owner, body.c_str(), title.c_str(), flags);
+    return MessageBoxW(owner, body.c_str(), title.c_str(), flags);
+}
+
+int show_error_code(DWORD code)
+{
+    return message_box(error_text(code), nullptr, MB_ICONWARNING);
+}
