@@ -170,21 +170,21 @@ TEST_F(DialogTest, BindsOnInitAndStoresTheClientSize)
     EXPECT_EQ(dialog.destroy_count, 1);
 }
 
-// Records which messages reach dialogs of this thread, in order.
-std::vector<UINT>* recorded_messages = nullptr;
+// Records which windows of this thread get these messages, in order.
+std::vector<std::pair<UINT, HWND>>* recorded_messages = nullptr;
 
 LRESULT CALLBACK record_message(int code, WPARAM wparam, LPARAM lparam)
 {
     auto* sent = reinterpret_cast<CWPSTRUCT*>(lparam);
     if (code == HC_ACTION && recorded_messages
         && (sent->message == WM_GETMINMAXINFO || sent->message == WM_INITDIALOG))
-        recorded_messages->push_back(sent->message);
+        recorded_messages->push_back({sent->message, sent->hwnd});
     return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 TEST_F(DialogTest, MinMaxInfoBeforeInitIsLeftToDefaultProcessing)
 {
-    std::vector<UINT> messages;
+    std::vector<std::pair<UINT, HWND>> messages;
     recorded_messages = &messages;
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, record_message, nullptr, GetCurrentThreadId());
     dialog.min_track_size = {10, 10};
@@ -192,13 +192,17 @@ TEST_F(DialogTest, MinMaxInfoBeforeInitIsLeftToDefaultProcessing)
     UnhookWindowsHookEx(hook);
     recorded_messages = nullptr;
 
-    ASSERT_FALSE(messages.empty());
-    if (messages.front() != WM_GETMINMAXINFO)
+    std::vector<UINT> to_dialog;
+    for (auto [message, target] : messages)
+        if (target == window.get())
+            to_dialog.push_back(message);
+    ASSERT_FALSE(to_dialog.empty());
+    if (to_dialog.front() != WM_GETMINMAXINFO)
         GTEST_SKIP() << "this system sends no WM_GETMINMAXINFO before WM_INITDIALOG";
     // The early request reached the procedure unbound and never the object.
     EXPECT_EQ(dialog.min_max_unbound, 0);
-    auto before_init = std::find(messages.begin(), messages.end(), static_cast<UINT>(WM_INITDIALOG)) - messages.begin();
-    auto total = std::count(messages.begin(), messages.end(), static_cast<UINT>(WM_GETMINMAXINFO));
+    auto before_init = std::find(to_dialog.begin(), to_dialog.end(), static_cast<UINT>(WM_INITDIALOG)) - to_dialog.begin();
+    auto total = std::count(to_dialog.begin(), to_dialog.end(), static_cast<UINT>(WM_GETMINMAXINFO));
     EXPECT_EQ(dialog.min_max_count, total - before_init);
 
     // The same on a dialog window that has no object at all.
@@ -473,7 +477,7 @@ TEST_F(DialogTest, FailuresInHandlersAreReportedAndStayInside)
     HWND dlg = shown.get();
 
     SetWindowLongPtrW(dlg, DWLP_MSGRESULT, 99);
-    EXPECT_EQ(SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(IDC_RIGHT, BN_CLICKED), 0), TRUE);
+    EXPECT_EQ(basic_dialog::dialog_proc(dlg, WM_COMMAND, MAKEWPARAM(IDC_RIGHT, BN_CLICKED), 0), TRUE);
     EXPECT_EQ(GetWindowLongPtrW(dlg, DWLP_MSGRESULT), 0);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].window, dlg);

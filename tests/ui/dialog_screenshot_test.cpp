@@ -58,7 +58,7 @@ TEST(DialogScreenshot, SavesThePictureOfTheAnchorDialog)
     test_support::resize_client(dlg, start.cx + 160, start.cy + 80);
     set_text(GetDlgItem(dlg, IDC_WIDE), L"size_x: stretches to the right");
     set_text(GetDlgItem(dlg, IDC_BOTH), L"size_x | size_y: stretches both ways");
-    for (auto item : {L"size_y", L"grows", L"down"})
+    for (auto item : {L"size_y:", L"grows", L"down"})
         SendDlgItemMessageW(dlg, IDC_TALL, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
     RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     test_support::process_messages();
@@ -69,7 +69,7 @@ TEST(DialogScreenshot, SavesThePictureOfTheAnchorDialog)
 
     // Wine starts a Unix program for a Unix path; it gives no handle to wait
     // on and no exit code, so the finished file is the answer.
-    std::string command = "/bin/sh " + source + "/scripts/screenshot.sh " + state + " " + output;
+    std::string command = "/bin/bash " + source + "/scripts/screenshot.sh " + state + " " + output;
     std::wstring command_line(command.begin(), command.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
