@@ -240,14 +240,4 @@ void answer_message_box(HWND box, int button_id)
     click(control(box, button_id));
 }
 
-std::wstring windows_path(std::wstring path)
-{
-    if (!path.empty() && path.front() == L'/')
-        path.insert(0, L"Z:");
-    for (auto& c : path)
-        if (c == L'/')
-            c = L'\\';
-    return path;
-}
-
 }

@@ -72,7 +72,4 @@ void pick_combo_item(HWND combo, int index);
 std::wstring message_box_text(HWND box);
 void answer_message_box(HWND box, int button_id);
 
-// A Unix path of the build (as Wine runs them) as a Windows path.
-std::wstring windows_path(std::wstring path);
-
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/wine_paths.h"
 #include "ui_driver.h"
 
 namespace {
@@ -162,7 +163,7 @@ int wmain(int argc, wchar_t** argv)
         arguments += (arguments.empty() ? L"" : L" ") + (L"\"" + args[a] + L"\"");
     std::size_t step = separator + 1;
     try {
-        ui_driver::process program(ui_driver::windows_path(args[i]), arguments);
+        ui_driver::process program(test_support::windows_path(args[i]), arguments);
         step_runner runner(program, timeout);
         while (step < args.size())
             step = runner.run(args, step);

@@ -146,6 +146,15 @@ protected:
         return window.get();
     }
 
+    // The rectangles of the anchor cases' controls, in the table's order.
+    std::vector<RECT> anchored_rects() const
+    {
+        std::vector<RECT> rects;
+        for (const auto& c : anchor_cases)
+            rects.push_back(test_support::control_rect(window.get(), c.id));
+        return rects;
+    }
+
     test_dialog dialog;
     test_window window;
     std::vector<failure> failures;
@@ -234,10 +243,7 @@ TEST_F(DialogTest, ControlsFollowTheirAnchors)
 {
     HWND dlg = show();
     ASSERT_TRUE(dlg);
-    std::vector<RECT> before;
-    for (const auto& c : anchor_cases)
-        before.push_back(test_support::control_rect(dlg, c.id));
-
+    std::vector<RECT> before = anchored_rects();
     SIZE start = test_support::client_size(dlg);
     constexpr int dx = 60, dy = 40;
     test_support::resize_client(dlg, start.cx + dx, start.cy + dy);
@@ -258,17 +264,13 @@ TEST_F(DialogTest, GrowingThenShrinkingRestoresEveryControl)
 {
     HWND dlg = show();
     ASSERT_TRUE(dlg);
-    std::vector<RECT> before;
-    for (const auto& c : anchor_cases)
-        before.push_back(test_support::control_rect(dlg, c.id));
+    std::vector<RECT> before = anchored_rects();
     SIZE start = test_support::client_size(dlg);
 
     test_support::resize_client(dlg, start.cx + 137, start.cy + 91);
     test_support::resize_client(dlg, start.cx, start.cy);
 
-    for (std::size_t i = 0; i < std::size(anchor_cases); ++i)
-        EXPECT_EQ(test_support::control_rect(dlg, anchor_cases[i].id), before[i])
-            << "control " << anchor_cases[i].id;
+    EXPECT_EQ(anchored_rects(), before);
 }
 
 TEST_F(DialogTest, LayoutWithoutControlsStillStoresTheSize)
