@@ -25,6 +25,12 @@ wine_ensure_prefix() {
             "$wine_loader" wineboot -i >/dev/null 2>&1
             "$wine_server" -w
         fi
+        # Without a window manager on the virtual display Wine waits up to 2 s
+        # for every managed window it hides; test windows stay unmanaged.
+        if [[ ! -f $WINEPREFIX/.unmanaged-windows ]]; then
+            "$wine_loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+                </dev/null >/dev/null 2>&1 && touch "$WINEPREFIX/.unmanaged-windows"
+        fi
     ) 9>"$state/prefix.lock"
 }
 

@@ -1,4 +1,5 @@
 #include "support/test_support.h"
+#include "support/wine_paths.h"
 
 #include <windows.h>
 
@@ -17,13 +18,7 @@ bool running_under_wine()
 
 std::wstring windows_path(const std::string& path)
 {
-    std::wstring wide(path.begin(), path.end());
-    if (!wide.empty() && wide.front() == L'/')
-        wide.insert(0, L"Z:");
-    for (auto& c : wide)
-        if (c == L'/')
-            c = L'\\';
-    return wide;
+    return windows_path(std::wstring(path.begin(), path.end()));
 }
 
 std::wstring build_file(const std::wstring& relative)
