@@ -1,4 +1,5 @@
 #include "platform/error_text.h"
+#include "platform/locale_pending.h"
 
 #include <algorithm>
 #include <array>
@@ -151,4 +152,14 @@ std::wstring exception_text(const std::exception_ptr& error, LANGID langid,
     catch (...) {
     }
     return {};
+}
+
+std::wstring error_text(DWORD code)
+{
+    return error_text(code, LANGIDFROMLCID(pending_current_lcid()), pending_module_string);
+}
+
+std::wstring exception_text(const std::exception_ptr& error)
+{
+    return exception_text(error, LANGIDFROMLCID(pending_current_lcid()), pending_module_string);
 }

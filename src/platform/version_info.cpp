@@ -1,6 +1,7 @@
 #include "platform/version_info.h"
 
 #include "core/product.h"
+#include "platform/locale_pending.h"
 
 #include <shlwapi.h>
 
@@ -235,4 +236,14 @@ std::uint32_t comctl32_version()
     if (get_version(&version) < 0)
         return 0;
     return (version.dwMajorVersion << 16) | (version.dwMinorVersion & 0xFFFF);
+}
+
+std::wstring version_info::localized_product_name() const
+{
+    return localized_product_name(pending_current_language());
+}
+
+std::wstring version_info::display_name() const
+{
+    return display_name(pending_current_language(), pending_current_lcid());
 }

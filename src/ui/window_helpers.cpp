@@ -1,6 +1,7 @@
 #include "ui/window_helpers.h"
 
 #include "platform/error_text.h"
+#include "platform/locale_pending.h"
 #include "platform/version_info.h"
 
 #include <algorithm>
@@ -194,4 +195,18 @@ int message_box(const message_text& text, const message_text& caption, UINT flag
 int show_error_code(DWORD code)
 {
     return message_box(error_text(code), nullptr, MB_ICONWARNING);
+}
+
+std::wstring message_text::resolve() const
+{
+    if (!id_)
+        return text_;
+    return pending_module_string(id_).value_or(std::wstring{});
+}
+
+bool message_box_right_to_left(HWND owner)
+{
+    if (owner)
+        return (GetWindowLongPtrW(owner, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
+    return pending_default_right_to_left();
 }
