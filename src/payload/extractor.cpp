@@ -185,6 +185,7 @@ std::size_t payload_extractor::write(const char* bytes, std::size_t n)
     }
     catch (...) {
         failed_ = true;
+        error_ = std::current_exception();
         throw;
     }
 }
@@ -329,6 +330,10 @@ std::error_code extraction_error_code(std::exception_ptr error)
         return e.code();
     }
     catch (const boost::system::system_error& e) {
+        if (e.code().category() == boost::system::system_category())
+            return {e.code().value(), std::system_category()};
+        if (e.code().category() == boost::system::generic_category())
+            return {e.code().value(), std::generic_category()};
         return std::error_code(e.code());
     }
     catch (...) {
@@ -353,6 +358,9 @@ bool extract_payload(std::istream& resource, const std::wstring& install_folder,
             decompressed.push(extractor_sink(*extractor), block_size);
             compressed = static_cast<std::uint64_t>(io::copy(resource, decompressed, block_size));
         }
+        // The chain swallows what the last flush raises.
+        if (extractor->error())
+            std::rethrow_exception(extractor->error());
         extractor->finish();
         if (extractor->archive_size() != 0 && extractor->position() == extractor->archive_size()) {
             callback(notification{notification::finished{compressed, extractor->archive_size()}});
@@ -361,12 +369,14 @@ bool extract_payload(std::istream& resource, const std::wstring& install_folder,
         throw_compress_error(compress_errc::unexpected_error);
     }
     catch (...) {
-        const auto error = std::current_exception();
+        auto error = std::current_exception();
+        if (extractor && extractor->error())
+            error = extractor->error();
         if (extractor && extractor->started_entry())
             message = extractor->started_entry()->destination.native();
         if (message.empty()) {
             try {
-                throw;
+                std::rethrow_exception(error);
             }
             catch (const fs::filesystem_error& e) {
                 message = e.path1().native();

@@ -101,6 +101,10 @@ public:
     // The entry being written, once file_begin was sent for it.
     const payload_entry* started_entry() const;
 
+    // The exception that left `write`, if one did. The decompressor's chain
+    // may raise errors of its own while it is torn down; this one came first.
+    std::exception_ptr error() const { return error_; }
+
 private:
     std::size_t write_header(const char* bytes, std::size_t n);
     std::size_t write_file_data(const char* bytes, std::size_t n);
@@ -123,6 +127,7 @@ private:
     bool started_ = false;
     bool skipping_ = false;
     bool failed_ = false;
+    std::exception_ptr error_;
 };
 
 // Extracts the whole archive. True when every file was written and verified;

@@ -29,6 +29,15 @@ struct token_folder {
     bool shared;
 };
 
+// The lexically normal form without a trailing separator ("A\\." is "A").
+fs::path normal_folder(const fs::path& folder)
+{
+    fs::path normal = folder.lexically_normal();
+    if (!normal.has_filename() && normal.has_relative_path())
+        normal = normal.parent_path();
+    return normal;
+}
+
 constexpr token_folder shell_tokens[] = {
     {L"<ProgramFiles>", CSIDL_PROGRAM_FILES, {}, false},
     {L"<ProgramCommon>", CSIDL_PROGRAM_FILES_COMMON, {}, false},
@@ -60,7 +69,7 @@ bool same_folder(const fs::path& a, const fs::path& b)
     const bool equivalent = fs::equivalent(a, b, error);
     if (!error)
         return equivalent;
-    return a.lexically_normal() == b.lexically_normal();
+    return normal_folder(a) == normal_folder(b);
 }
 
 void record_shared_folder(std::vector<shared_folder>& folders, const fs::path& folder)
