@@ -2,3 +2,7 @@
 #pragma once
 
 #define IDI_APPLICATION_ICON 128
+
+// The payload archive: a bzip2 stream of the archive format.
+#define RT_PAYLOAD 260
+#define IDR_PAYLOAD 134

@@ -1,0 +1,85 @@
+#include "payload/extractor.h"
+
+#include "archive_builder.h"
+#include "support/test_support.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace fs = std::filesystem;
+using namespace payload_test;
+
+namespace {
+
+// The installer executable, loaded for its resources only.
+class installer_module {
+public:
+    installer_module()
+        : module_(LoadLibraryExW(test_support::build_file(L"src\\Quillmar3Setup.exe").c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
+    {
+    }
+    ~installer_module()
+    {
+        if (module_)
+            FreeLibrary(module_);
+    }
+    HMODULE get() const { return module_; }
+
+private:
+    HMODULE module_;
+};
+
+TEST(PayloadResource, MissingResourceGivesAnEmptyStream)
+{
+    EXPECT_TRUE(payload_resource(nullptr).empty()) << "the test program carries no payload";
+}
+
+// The packer's archive, extracted through extract_payload, gives the files it
+// was packed from, byte for byte, at the destinations its manifest names.
+TEST(PayloadResource, InstallerPayloadRoundTrip)
+{
+    installer_module installer;
+    ASSERT_TRUE(installer.get()) << GetLastError();
+    const auto data = payload_resource(installer.get());
+    ASSERT_GE(data.size(), 4u);
+    EXPECT_EQ(std::string_view(data.data(), 4), "BZh9");
+
+    hv::imemstream in(data.data(), data.size());
+    ASSERT_TRUE(verify_payload(in));
+    in.clear();
+    in.seekg(0);
+
+    scratch_folder scratch;
+    recorder events;
+    const auto shell = scratch.path() / L"shell";
+    const auto install = scratch.path() / L"install";
+    ASSERT_TRUE(extract_payload(in, install.native(), L"Examples", L"", events.callback(), fake_folders(shell)));
+
+    const fs::path source = fs::path(test_support::windows_path(std::getenv("HV_TEST_SOURCE_DIR"))) / L"src\\resources\\payload";
+    const auto common_data = shell / (L"csidl-" + std::to_wstring(CSIDL_COMMON_APPDATA));
+    const auto desktop = shell / (L"csidl-" + std::to_wstring(CSIDL_COMMON_DESKTOPDIRECTORY));
+    const struct {
+        const wchar_t* packed;
+        fs::path extracted;
+    } files[] = {
+        {L"readme.txt", install / L"readme.txt"},
+        {L"Docs\\notes.txt", install / L"Docs\\notes.txt"},
+        {L"Docs\\empty.txt", install / L"Docs\\empty.txt"},
+        {L"settings.ini", common_data / L"Halden & Voss\\Quillmar\\settings.ini"},
+        {L"example.txt", desktop / L"Examples\\example.txt"},
+    };
+    for (const auto& f : files) {
+        ASSERT_TRUE(fs::exists(f.extracted)) << narrow(f.extracted.native());
+        EXPECT_EQ(read_file(f.extracted), read_file(source / f.packed)) << narrow(f.packed);
+    }
+    EXPECT_EQ(std::count_if(events.lines.begin(), events.lines.end(),
+                            [](const std::string& l) { return l.starts_with("file_end"); }),
+              5);
+}
+
+}
