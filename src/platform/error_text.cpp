@@ -1,5 +1,6 @@
 #include "platform/error_text.h"
-#include "platform/locale_pending.h"
+#include "platform/language.h"
+#include "platform/string_table.h"
 
 #include <algorithm>
 #include <array>
@@ -154,12 +155,20 @@ std::wstring exception_text(const std::exception_ptr& error, LANGID langid,
     return {};
 }
 
+std::optional<std::wstring> installer_module_string(unsigned id)
+{
+    const string_ref text = load_module_string(id);
+    if (!text.data() || text.empty())
+        return std::nullopt;
+    return std::wstring(text);
+}
+
 std::wstring error_text(DWORD code)
 {
-    return error_text(code, LANGIDFROMLCID(pending_current_lcid()), pending_module_string);
+    return error_text(code, LANGIDFROMLCID(locale_state::instance().lcid), installer_module_string);
 }
 
 std::wstring exception_text(const std::exception_ptr& error)
 {
-    return exception_text(error, LANGIDFROMLCID(pending_current_lcid()), pending_module_string);
+    return exception_text(error, LANGIDFROMLCID(locale_state::instance().lcid), installer_module_string);
 }

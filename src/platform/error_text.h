@@ -17,6 +17,9 @@ std::wstring system_error_text(DWORD code, LANGID langid);
 // A string-table text by id, absent when the table has none.
 using module_string_lookup = std::function<std::optional<std::wstring>(unsigned id)>;
 
+// The lookup of the installer's own string tables (load_module_string).
+std::optional<std::wstring> installer_module_string(unsigned id);
+
 // The text of any code: system codes from the system, customer codes with
 // bit 27 from the string tables, other customer codes the E_FAIL text.
 std::wstring error_text(DWORD code);

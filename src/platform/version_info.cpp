@@ -1,7 +1,7 @@
 #include "platform/version_info.h"
 
 #include "core/product.h"
-#include "platform/locale_pending.h"
+#include "platform/language.h"
 
 #include <shlwapi.h>
 
@@ -240,10 +240,11 @@ std::uint32_t comctl32_version()
 
 std::wstring version_info::localized_product_name() const
 {
-    return localized_product_name(pending_current_language());
+    return localized_product_name(static_cast<unsigned>(locale_state::instance().current));
 }
 
 std::wstring version_info::display_name() const
 {
-    return display_name(pending_current_language(), pending_current_lcid());
+    const auto& locale = locale_state::instance();
+    return display_name(static_cast<unsigned>(locale.current), locale.lcid);
 }

@@ -1,7 +1,8 @@
 #include "ui/window_helpers.h"
 
 #include "platform/error_text.h"
-#include "platform/locale_pending.h"
+#include "platform/language.h"
+#include "platform/string_table.h"
 #include "platform/version_info.h"
 
 #include <algorithm>
@@ -201,12 +202,13 @@ std::wstring message_text::resolve() const
 {
     if (!id_)
         return text_;
-    return pending_module_string(id_).value_or(std::wstring{});
+    return installer_module_string(id_).value_or(std::wstring{});
 }
 
 bool message_box_right_to_left(HWND owner)
 {
     if (owner)
         return (GetWindowLongPtrW(owner, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) != 0;
-    return pending_default_right_to_left();
+    // Boxes without an owner read in the default language of the offered ones.
+    return is_right_to_left(default_language(0));
 }
