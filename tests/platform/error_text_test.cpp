@@ -1,5 +1,7 @@
 #include "platform/error_text.h"
 #include "platform/exception.h"
+#include "platform/language.h"
+#include "platform/string_table.h"
 
 #include <map>
 #include <stdexcept>
@@ -47,6 +49,18 @@ TEST(ErrorText, CodeClasses)
     EXPECT_EQ(error_text(0x20000005, 0, fake_table), fail_text());
     EXPECT_EQ(error_text(ERROR_ACCESS_DENIED, 0, fake_table), system_error_text(ERROR_ACCESS_DENIED, 0));
     EXPECT_NE(error_text(ERROR_ACCESS_DENIED, 0, fake_table), fail_text());
+}
+
+TEST(ErrorText, InstallerStringTables)
+{
+    const string_ref text_1107 = load_module_string(1107);
+    ASSERT_FALSE(text_1107.empty());
+    EXPECT_EQ(error_text(0x28000000 + 1107), std::wstring(text_1107));
+    const LANGID current = LANGIDFROMLCID(locale_state::instance().lcid);
+    EXPECT_EQ(error_text(0x28000000 + 1116), system_error_text(static_cast<DWORD>(E_FAIL), current));
+    EXPECT_EQ(error_text(0x20000005), system_error_text(static_cast<DWORD>(E_FAIL), current));
+    EXPECT_EQ(exception_text(std::make_exception_ptr(std::system_error(13, std::generic_category()))),
+              system_error_text(10013, current));
 }
 
 TEST(ErrnoToWin32, Table)

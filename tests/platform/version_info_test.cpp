@@ -89,6 +89,7 @@ TEST(VersionInfo, OwnModuleIsTheInstallersResource)
     EXPECT_EQ(info.file_flags(), 0u);
     EXPECT_EQ(info.display_name(english, lcid_english), L"Install 3.01");
     EXPECT_EQ(info.display_name(german, lcid_german), L"Install 3.01");
+    EXPECT_EQ(info.display_name(), L"Install 3.01") << "in the current language";
 }
 
 TEST(ProductNameRule, ByFamilyLanguageAndBuild)

@@ -118,12 +118,26 @@ TEST_F(recorded_boxes, OwnedBoxEnablesItsOwnerAndFollowsItsLayout)
     EXPECT_EQ(boxes[1].flags, UINT{MB_OK | MB_ICONEXCLAMATION | MB_RTLREADING});
 }
 
+TEST_F(recorded_boxes, TextsByStringTableId)
+{
+    message_box(1107u, 1108u, MB_OK);
+    message_box(MAKEINTRESOURCEW(1107), MAKEINTRESOURCEW(1116), MB_OK);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, L"Text by id");
+    EXPECT_EQ(boxes[0].caption, L"Caption by id");
+    EXPECT_EQ(boxes[1].text, L"Text by id");
+    EXPECT_EQ(boxes[1].caption, L"test_ui_window_helpers") << "an absent caption text gives the default";
+}
+
 TEST_F(recorded_boxes, ErrorCodeShowsItsTextAsWarning)
 {
     show_error_code(ERROR_BUSY);
-    ASSERT_EQ(boxes.size(), 1u);
+    show_error_code(0x28000000 + 1107);
+    ASSERT_EQ(boxes.size(), 2u);
     EXPECT_FALSE(boxes[0].text.empty());
     EXPECT_EQ(boxes[0].flags, UINT{MB_ICONWARNING});
+    EXPECT_EQ(boxes[0].caption, L"test_ui_window_helpers");
+    EXPECT_EQ(boxes[1].text, L"Text by id");
 }
 
 TEST(IsEditControl, ComparesTheFirstFourLettersOfTheClass)
