@@ -200,7 +200,6 @@ folder_browser::~folder_browser()
 
 void folder_browser::on_initialized(HWND dialog)
 {
-    flags |= dialog_initialised;
     std::vector<wchar_t> existing(folder.begin(), folder.end());
     existing.push_back(L'\0');
     existing.resize(std::max<std::size_t>(existing.size(), MAX_PATH));
@@ -222,6 +221,9 @@ void folder_browser::on_initialized(HWND dialog)
         if (found)
             show_in_edit(edit, folder);
     }
+    // Only now: the selection made above notifies a change at once, which
+    // must not replace the initial folder the edit shows.
+    flags |= dialog_initialised;
 }
 
 void folder_browser::on_selection_changed(HWND dialog, LPCITEMIDLIST item)
