@@ -1,5 +1,6 @@
 #include "platform/sync_objects.h"
 
+#include "platform/module_path.h"
 #include "platform/security.h"
 
 namespace {
@@ -25,20 +26,13 @@ std::wstring instance_counter_name(const std::wstring& application_id)
 }
 
 std::wstring application_id_from(const std::wstring& id_value, const std::wstring& product_name,
-                                 const std::wstring& executable_path)
+                                 const std::wstring& program_path)
 {
     if (!id_value.empty())
         return id_value;
     if (!product_name.empty())
         return product_name;
-    std::wstring stem = executable_path;
-    const auto name_start = stem.find_last_of(L"\\/");
-    if (name_start != std::wstring::npos)
-        stem.erase(0, name_start + 1);
-    const auto extension = stem.rfind(L'.');
-    if (extension != std::wstring::npos && extension > 0)
-        stem.erase(extension);
-    return stem;
+    return file_stem(program_path);
 }
 
 kernel_handle create_global_mutex(bool initial_owner, const std::wstring& name)

@@ -16,7 +16,7 @@ std::wstring instance_counter_name(const std::wstring& application_id);
 // The application id: "ApplicationId" of the own version resource, else its
 // product name, else the executable's file name without extension.
 std::wstring application_id_from(const std::wstring& id_value, const std::wstring& product_name,
-                                 const std::wstring& executable_path);
+                                 const std::wstring& program_path);
 
 // A mutex or semaphore named "Global\" + name that every account may open.
 // The last error of the creation is kept for ERROR_ALREADY_EXISTS.

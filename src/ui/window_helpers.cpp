@@ -2,12 +2,9 @@
 
 #include "platform/error_text.h"
 #include "platform/language.h"
+#include "platform/module_path.h"
 #include "platform/string_table.h"
 #include "platform/version_info.h"
-
-#include <algorithm>
-#include <mutex>
-#include <vector>
 
 ui_hooks& ui_hooks::instance()
 {
@@ -157,24 +154,7 @@ UINT message_box_flags(UINT flags, bool right_to_left)
 std::wstring default_caption()
 {
     std::wstring caption = version_info().display_name();
-    if (!caption.empty())
-        return caption;
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            caption.assign(path.data(), length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const auto name_start = caption.find_last_of(L"\\/");
-    if (name_start != std::wstring::npos)
-        caption.erase(0, name_start + 1);
-    const auto extension = caption.rfind(L'.');
-    if (extension != std::wstring::npos && extension > 0)
-        caption.erase(extension);
-    return caption;
+    return caption.empty() ? file_stem(executable_path()) : caption;
 }
 
 int message_box(const message_text& text, const message_text& caption, UINT flags)
