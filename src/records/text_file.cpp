@@ -503,8 +503,6 @@ codecvt<wchar_t>::result codecvt<wchar_t>::do_in(state_type& state, const extern
             status = partial;
             break;
         }
-        const conversion_state saved = bits;
-        const unsigned char* const start = p;
         const decoded next = decode_next(bits, mode_, *narrow_, p, end);
         if (next.kind == decoded::more) {
             status = partial;
@@ -539,14 +537,6 @@ codecvt<wchar_t>::result codecvt<wchar_t>::do_in(state_type& state, const extern
             c = replacement_character;
         if (c < 0x10000) {
             *out++ = static_cast<intern_type>(c);
-        }
-        else if (to_end - out == 1 && out != to) {
-            // The file buffer does not offer a pending unit again at the end
-            // of the file: the pair goes whole into the next buffer instead.
-            bits = saved;
-            p = start;
-            status = partial;
-            break;
         }
         else {
             *out++ = static_cast<intern_type>(0xD800 + ((c - 0x10000) >> 10));

@@ -584,6 +584,29 @@ TEST_F(text_file_stream, InputTableThroughTheFileStream)
     }
 }
 
+// A small file buffer meets the pair at every position, also at the end of
+// the file.
+TEST_F(text_file_stream, SupplementaryCharacterEndingAFileAtEveryBufferPosition)
+{
+    const auto path = file("end.txt");
+    for (std::size_t count = 0; count < 40; ++count) {
+        const std::wstring text = std::wstring(count, L'a') + L"\xD83D\xDE00";
+        {
+            // One byte a unit, so that the buffer fills before the bytes run out.
+            txtf::wofstream out;
+            out.imbue(text_facet(utf8 | no_mark).locale);
+            out.open(path);
+            out << text;
+        }
+        wchar_t buffer[16];
+        txtf::wifstream in;
+        in.rdbuf()->pubsetbuf(buffer, std::size(buffer));
+        in.open(path);
+        EXPECT_EQ(read_all(in), text) << count;
+        EXPECT_FALSE(in.bad()) << count;
+    }
+}
+
 // Long enough to cross the file buffers at every kind of character.
 std::wstring long_text(const std::wstring& line)
 {
@@ -645,3 +668,4 @@ TEST_F(text_file_stream, EveryEncodingReadsBackWithDetection)
 }
 
 }
+
