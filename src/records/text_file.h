@@ -10,7 +10,6 @@
 #include <fstream>
 #include <ios>
 #include <locale>
-#include <string>
 
 namespace hv::txtf {
 

@@ -473,6 +473,33 @@ TEST(text_file_code_page, DoubleByteCharactersAreFedByteByByte)
     EXPECT_EQ(hex(write_text(facet.facet, L"\x3042\n", feedings[3]).bytes), hex(b({0x82, 0xA0, 0x0D, 0x0A})));
 }
 
+// The standard facet of this runtime converts with the C runtime's
+// character-type locale, whatever the library locale is named.
+TEST(text_file_code_page, TheProcessCodePageDecides)
+{
+    const struct {
+        const char* locale;
+        std::string bytes;
+        std::wstring text;
+    } cases[] = {
+        {"C", b({0x80, 0xE9}), L"\x80\xE9"},
+        {".1252", b({0x80, 0xE9}), L"\x20AC\xE9"},
+        {".1250", b({0x8A, 0xE9}), L"\x160\xE9"},
+        {".1251", b({0xC0, 0xE9}), L"\x410\x439"},
+    };
+    for (const auto& c : cases) {
+        const scoped_code_page code_page(c.locale);
+        if (!code_page.applied()) {
+            ADD_FAILURE() << "the C runtime refuses " << c.locale;
+            continue;
+        }
+        const text_facet automatic(0);
+        EXPECT_EQ(read_bytes(automatic.facet, c.bytes, feedings[0]).text, c.text) << c.locale;
+        const text_facet narrow(txtf::encoding_code_page);
+        EXPECT_EQ(hex(write_text(narrow.facet, c.text, feedings[0]).bytes), hex(c.bytes)) << c.locale;
+    }
+}
+
 TEST_F(text_file, BuiltOnItsOwnLocaleItConvertsThroughTheCodePage)
 {
     const text_facet inner(txtf::encoding_utf8);
