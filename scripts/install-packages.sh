@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build dpkg-dev xz-utils
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
     libboost1.81-dev libfmt-dev googletest
-    libboost-iostreams1.81-dev libbz2-dev g++
+    libboost-iostreams1.81-dev libbz2-dev g++ python3
     wine wine64 fonts-wine xvfb xauth imagemagick
 )
 
