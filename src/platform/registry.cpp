@@ -148,20 +148,16 @@ registry_number query_number(const reg_key& key, const wchar_t* name)
     value_info info = query_info(key, name);
     if (!info.exists)
         return {};
-    if (info.type == REG_DWORD) {
-        if (info.size != sizeof(std::uint32_t))
-            throw_registry_error(ERROR_INVALID_DATA, "REG_DWORD size");
-        std::uint32_t value = 0;
+    auto read_number = [&](auto value, registry_number::kind kind) -> registry_number {
+        if (info.size != sizeof value)
+            throw_registry_error(ERROR_INVALID_DATA, "registry number size");
         read_exact(key, name, &value, sizeof value);
-        return {registry_number::kind::dword, value};
-    }
-    if (info.type == REG_QWORD) {
-        if (info.size != sizeof(std::uint64_t))
-            throw_registry_error(ERROR_INVALID_DATA, "REG_QWORD size");
-        std::uint64_t value = 0;
-        read_exact(key, name, &value, sizeof value);
-        return {registry_number::kind::qword, value};
-    }
+        return {kind, value};
+    };
+    if (info.type == REG_DWORD)
+        return read_number(std::uint32_t{}, registry_number::kind::dword);
+    if (info.type == REG_QWORD)
+        return read_number(std::uint64_t{}, registry_number::kind::qword);
     return {};
 }
 

@@ -12,7 +12,7 @@
 class registry_sandbox {
 public:
     explicit registry_sandbox(const wchar_t* name)
-        : path_(std::wstring(L"Software\\Halden & Voss Tests\\") + name + L"-" +
+        : path_(std::wstring(L"Software\\Halden & Voss Test ") + name + L"-" +
                 std::to_wstring(GetCurrentProcessId()))
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
@@ -30,7 +30,7 @@ public:
         if (key_)
             RegCloseKey(key_);
         RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Halden & Voss Tests");
+        RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str());
     }
 
     // The sandbox's path below HKEY_CURRENT_USER.
