@@ -1,5 +1,7 @@
 #include "ui/basic_dialog.h"
 
+#include "platform/language.h"
+
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -67,7 +69,7 @@ INT_PTR dialog_result(HWND window, UINT message, INT_PTR result)
 
 HMODULE dialog_module()
 {
-    return GetModuleHandleW(nullptr);
+    return resource_module();
 }
 
 INT_PTR basic_dialog::create(HWND parent, std::uint16_t template_id)
