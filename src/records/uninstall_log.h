@@ -1,0 +1,71 @@
+// The record of everything an installation creates, written next to the
+// installed uninstaller as "Uninstall.ulog" and read back by the next
+// installation. The same records drive the rollback of a failed installation.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+
+enum class record_kind : std::int32_t {
+    directory = 0,
+    file = 1,
+    menu_shortcut = 2,
+    // 3 is never created; records of that kind are kept when read.
+    desktop_shortcut = 4,
+    uninstall_key = 5,
+    associations = 6,
+    directx_update = 7,
+};
+
+struct log_record {
+    record_kind kind = record_kind::directory;
+    std::wstring path;
+    std::wstring backup;
+    bool done = false;
+    std::int32_t value = -1;
+
+    friend bool operator==(const log_record&, const log_record&) = default;
+};
+
+inline constexpr const wchar_t* uninstall_log_name = L"Uninstall.ulog";
+
+class uninstall_log {
+public:
+    std::wstring install_folder;
+    std::wstring shortcut_folder;
+    bool had_desktop_shortcut = true;
+    std::vector<log_record> previous;
+    std::vector<log_record> current;
+    bool pending = false;
+    std::wstring previous_product;
+
+    // Never throws: a malformed or unreadable file keeps what was parsed
+    // before the fault. An empty name only resets the header fields.
+    void read(const std::filesystem::path& file);
+
+    bool create_directories(const std::filesystem::path& path);
+    void add_file(const std::filesystem::path& path, std::int32_t value, bool copy_backup);
+    // where: 0 for the Start Menu, anything else for the desktop.
+    void add_shortcut(int where, const std::filesystem::path& folder);
+    // key: the product's existing Uninstall key, or an empty key when the
+    // caller has just created it.
+    void add_uninstall_key(const reg_key& key);
+    void add_association();
+    void commit(bool done, const std::wstring& path = {});
+
+    // Undoes `current` from the last record to the first; a file or folder
+    // that cannot be removed raises its error and stops the rollback there.
+    void rollback();
+
+    // Merges `previous` into `current`, writes the file and discards the
+    // backups. Never throws.
+    bool write(const std::filesystem::path& file, const std::wstring& install_folder,
+               const std::wstring& shortcut_folder);
+};
+
+// Compares two paths as the file system would name the same object.
+bool same_location(const std::filesystem::path& a, const std::filesystem::path& b);
