@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/registry.h"
-#include "registry_sandbox.h"
+#include "support/registry_sandbox.h"
 
 namespace {
 

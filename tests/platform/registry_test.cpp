@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "core/product.h"
-#include "registry_sandbox.h"
+#include "support/registry_sandbox.h"
 
 namespace {
 
