@@ -172,3 +172,24 @@ std::wstring exception_text(const std::exception_ptr& error)
 {
     return exception_text(error, LANGIDFROMLCID(locale_state::instance().lcid), installer_module_string);
 }
+
+namespace {
+
+exception_message_function& registered_exception_message()
+{
+    static exception_message_function function;
+    return function;
+}
+
+}
+
+void set_exception_message_function(exception_message_function function)
+{
+    registered_exception_message() = std::move(function);
+}
+
+std::wstring exception_message(const std::exception_ptr& error)
+{
+    const auto& function = registered_exception_message();
+    return function ? function(error) : std::wstring{};
+}

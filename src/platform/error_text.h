@@ -41,3 +41,10 @@ std::optional<std::error_code> error_code_of(const std::exception_ptr& error);
 std::wstring exception_text(const std::exception_ptr& error);
 std::wstring exception_text(const std::exception_ptr& error, LANGID langid,
                             const module_string_lookup& module_string);
+
+// The process-wide function that turns an exception into a message for the
+// user; set once at start-up (exception_text), empty until then.
+using exception_message_function = std::function<std::wstring(const std::exception_ptr&)>;
+void set_exception_message_function(exception_message_function function);
+// The registered function's text, or empty when none is registered.
+std::wstring exception_message(const std::exception_ptr& error);

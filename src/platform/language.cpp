@@ -3,6 +3,7 @@
 #include <clocale>
 #include <locale>
 #include <stdexcept>
+#include <system_error>
 
 #include <locale.h>
 
@@ -199,12 +200,17 @@ void select_initial_language(const user_language_source& user_language)
 {
     set_language(default_language(product_language_mask, user_language));
 
-    const std::wstring entry = uninstall_key + product_key_name();
-    if (reg_key key = open_key(registry_root::local_machine, entry.c_str())) {
-        std::uint32_t recorded = 0;
-        // A value from outside the table would index past it.
-        if (read_dword(key, L"HvLanguage", recorded) && recorded < language_count)
-            set_language(static_cast<language_index>(recorded));
+    try {
+        const std::wstring entry = uninstall_key + product_key_name();
+        if (reg_key key = open_key(registry_root::local_machine, entry.c_str())) {
+            std::uint32_t recorded = 0;
+            // A value from outside the table would index past it.
+            if (read_dword(key, L"HvLanguage", recorded) && recorded < language_count)
+                set_language(static_cast<language_index>(recorded));
+        }
+    }
+    catch (const std::system_error&) {
+        // An entry that cannot be read leaves the user's language.
     }
 
     if (!is_installer_language(locale_state::instance().current))

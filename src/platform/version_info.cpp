@@ -248,3 +248,76 @@ std::wstring version_info::display_name() const
     const auto& locale = locale_state::instance();
     return display_name(static_cast<unsigned>(locale.current), locale.lcid);
 }
+
+std::uint32_t assembly_identity_version(std::wstring_view identity)
+{
+    constexpr std::wstring_view key = L"version=\"";
+    const auto at = identity.find(key);
+    if (at == std::wstring_view::npos)
+        return 0;
+    std::uint32_t parts[2] = {};
+    std::size_t position = at + key.size();
+    for (auto& part : parts) {
+        std::size_t digits = 0;
+        while (position < identity.size() && identity[position] >= L'0' && identity[position] <= L'9') {
+            part = part * 10 + static_cast<std::uint32_t>(identity[position] - L'0');
+            if (part > 0xFFFF)
+                return 0;
+            ++position;
+            ++digits;
+        }
+        if (!digits)
+            return 0;
+        if (position < identity.size() && identity[position] == L'.')
+            ++position;
+    }
+    return (parts[0] << 16) | parts[1];
+}
+
+std::uint32_t common_controls_assembly_version()
+{
+    ACTCTX_SECTION_KEYED_DATA redirection{};
+    redirection.cbSize = sizeof redirection;
+    if (!FindActCtxSectionStringW(FIND_ACTCTX_SECTION_KEY_RETURN_HACTCTX, nullptr,
+                                  ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, L"comctl32.dll", &redirection))
+        return 0;
+    struct context_reference {
+        HANDLE context;
+        ~context_reference()
+        {
+            if (context)
+                ReleaseActCtx(context);
+        }
+    } const reference{redirection.hActCtx};
+
+    DWORD index = redirection.ulAssemblyRosterIndex;
+    SIZE_T needed = 0;
+    QueryActCtxW(0, reference.context, &index, AssemblyDetailedInformationInActivationContext, nullptr, 0, &needed);
+    if (needed < sizeof(ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION))
+        return 0;
+    std::vector<std::byte> buffer(needed);
+    if (!QueryActCtxW(0, reference.context, &index, AssemblyDetailedInformationInActivationContext, buffer.data(),
+                      buffer.size(), &needed))
+        return 0;
+    const auto* assembly = reinterpret_cast<const ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer.data());
+    if (!assembly->lpAssemblyEncodedAssemblyIdentity)
+        return 0;
+    const std::wstring_view identity = assembly->lpAssemblyEncodedAssemblyIdentity;
+    constexpr std::wstring_view common_controls = L"Microsoft.Windows.Common-Controls,";
+    if (identity.size() < common_controls.size() ||
+        CompareStringOrdinal(identity.data(), static_cast<int>(common_controls.size()), common_controls.data(),
+                             static_cast<int>(common_controls.size()), TRUE) != CSTR_EQUAL)
+        return 0;
+    return assembly_identity_version(identity);
+}
+
+bool common_controls_6_active(std::uint32_t library_version, std::uint32_t assembly_version)
+{
+    return library_version >= 0x60000 || assembly_version >= 0x60000;
+}
+
+bool common_controls_6_active()
+{
+    const std::uint32_t library = comctl32_version();
+    return common_controls_6_active(library, library >= 0x60000 ? 0 : common_controls_assembly_version());
+}

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class version_info {
@@ -69,3 +70,17 @@ std::wstring display_name(std::wstring name, const std::wstring& version,
 
 // The common-controls version as (major << 16) | minor; 0 when unknown.
 std::uint32_t comctl32_version();
+
+// The version, as (major << 16) | minor, in an encoded assembly identity
+// such as Name,type="win32",version="6.0.2600.0"; 0 without one.
+std::uint32_t assembly_identity_version(std::wstring_view identity);
+
+// The version of the common-controls assembly to which the active activation
+// context redirects comctl32.dll; 0 when it is not redirected.
+std::uint32_t common_controls_assembly_version();
+
+// Whether common controls 6 are in use: the library says so, or the manifest
+// made the loader take comctl32.dll from the common-controls 6 assembly
+// (some implementations of that assembly report an older DllGetVersion).
+bool common_controls_6_active(std::uint32_t library_version, std::uint32_t assembly_version);
+bool common_controls_6_active();

@@ -1,0 +1,173 @@
+#include "core/installer_context.h"
+
+#include "core/product.h"
+#include "platform/error_text.h"
+#include "platform/module_path.h"
+#include "platform/security.h"
+#include "platform/string_table.h"
+#include "platform/version_info.h"
+#include "ui/window_helpers.h"
+
+#include <commctrl.h>
+#include <comdef.h>
+
+#include <filesystem>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+
+#include <boost/uuid/random_generator.hpp>
+#include <boost/uuid/uuid_io.hpp>
+#include <fmt/xchar.h>
+
+namespace {
+
+// Errors raised by the COM support classes travel as system errors.
+void WINAPI throw_com_error(HRESULT hr, IErrorInfo*)
+{
+    throw std::system_error(hr, std::system_category());
+}
+
+std::wstring product_caption()
+{
+    return installer_title(true);
+}
+
+}
+
+const std::wstring& application_id()
+{
+    static const std::wstring id = [] {
+        const version_info own;
+        return application_id_from(own.string_value(L"ApplicationId"), own.product_name(), executable_path());
+    }();
+    return id;
+}
+
+instance_counter& application_instance_counter()
+{
+    return instance_counter::instance(instance_counter_name(application_id()));
+}
+
+void initialise_application()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        set_exception_message_function([](const std::exception_ptr& error) { return exception_text(error); });
+        ui_hooks::instance();
+        if (!common_controls_6_active())
+            throw std::runtime_error("common controls 6.0 are not available");
+        INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS};
+        if (!InitCommonControlsEx(&classes))
+            throw std::runtime_error("the common control classes cannot be registered");
+        application_instance_counter();
+        _set_com_error_handler(throw_com_error);
+    });
+}
+
+installer_context& installer_context::instance()
+{
+    static installer_context context(installation_lock_name(application_id()));
+    return context;
+}
+
+installer_context::installer_context(const std::wstring& lock_name) : instance_mutex(lock_name, false, true)
+{
+    product_code = installer_product_code;
+}
+
+void warn_folder_unavailable(HRESULT hr)
+{
+    message_box(system_error_text(static_cast<DWORD>(hr), 0), product_caption(), MB_ICONWARNING);
+}
+
+bool installer_context::initialise(const startup_sources& sources)
+{
+    if (!processor_check_passed) {
+        show_error_code(static_cast<DWORD>(E_UNEXPECTED));
+        return false;
+    }
+    if (!instance_mutex.try_lock()) {
+        show_error_code(ERROR_BUSY);
+        return false;
+    }
+
+    select_initial_language(sources.user_language);
+
+    bool administrator = false;
+    try {
+        administrator = sources.is_administrator ? sources.is_administrator() : is_administrator();
+    }
+    catch (const std::system_error&) {
+        // A membership that cannot be checked is not taken for granted.
+    }
+    if (!administrator) {
+        message_box(load_string(1126), product_caption(), MB_ICONWARNING);
+        return false;
+    }
+
+    auto& counter = application_instance_counter();
+    while (counter.running_count() > 1) {
+        const int answer = message_box(format_text(load_string(1127), product_name(true)), product_caption(),
+                                       MB_ICONWARNING | MB_RETRYCANCEL);
+        // Only Retry counts again; a box that could not be shown ends start-up too.
+        if (answer != IDRETRY)
+            return false;
+    }
+
+    classify_existing();
+    load_previous_installation();
+
+    if (!choose_default_folders(sources.known_folder))
+        return false;
+    advanced = false;
+    return true;
+}
+
+void installer_context::classify_existing(const std::wstring& registered_path)
+{
+    const existing_installation found = ::classify_existing(registered_path);
+    existing_state = found.state;
+    existing_name = found.name;
+    existing_version = found.version;
+}
+
+void installer_context::load_previous_installation(const std::function<std::wstring()>& find_log)
+{
+    if (::load_previous_installation(existing_state, log, find_log)) {
+        install_folder = log.install_folder;
+        menu_folder = log.shortcut_folder;
+        desktop_shortcut = log.had_desktop_shortcut;
+    }
+}
+
+bool installer_context::choose_default_folders(const known_folder_source& source)
+{
+    if (install_folder.empty()) {
+        const std::wstring program_files = known_folder(FOLDERID_ProgramFiles, warn_folder_unavailable, source);
+        if (program_files.empty())
+            return false;
+        install_folder = (std::filesystem::path(program_files) / maker_name / product_key_name()).wstring();
+    }
+    if (menu_folder.empty()) {
+        menu_folder = known_folder(FOLDERID_CommonPrograms, {}, source);
+        if (menu_folder.empty())
+            menu_folder = known_folder(FOLDERID_Programs, warn_folder_unavailable, source);
+        if (menu_folder.empty())
+            return false;
+    }
+    return true;
+}
+
+bool installer_context::make_temporary_folder(std::wstring& error_text)
+{
+    std::error_code error;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+    if (error) {
+        error_text = fmt::format(L"{:08x} ({})", static_cast<std::uint32_t>(error.value()), L"temp_directory_path");
+        return false;
+    }
+    const boost::uuids::uuid id = boost::uuids::random_generator()();
+    temporary_folder = (temporary / (L"halden_{" + boost::uuids::to_wstring(id) + L"}")).wstring();
+    return true;
+}

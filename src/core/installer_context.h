@@ -1,0 +1,80 @@
+// The process-wide record of one installer run, and the start-up checks that
+// decide whether the wizard opens.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/known_folders.h"
+#include "platform/language.h"
+#include "platform/sync_objects.h"
+#include "records/detection.h"
+#include "records/uninstall_log.h"
+
+// What start-up asks the system, each answer replaceable by a test.
+struct startup_sources {
+    user_language_source user_language = GetUserDefaultLangID;
+    std::function<bool()> is_administrator;      // empty: the process token's membership
+    known_folder_source known_folder = query_known_folder;
+};
+
+class installer_context {
+public:
+    // The one record of the process, created on first use.
+    static installer_context& instance();
+
+    // A record whose installation lock has the given name (without "Global\").
+    explicit installer_context(const std::wstring& lock_name);
+    installer_context(const installer_context&) = delete;
+    installer_context& operator=(const installer_context&) = delete;
+
+    named_mutex instance_mutex;
+    std::wstring install_folder;
+    std::wstring menu_folder;
+    std::wstring temporary_folder;
+    bool menu_shortcut = true;
+    bool desktop_shortcut = true;
+    bool advanced = false;
+    uninstall_log log;
+    bool installed = false;
+    std::uint64_t existing_version = 0;
+    std::int32_t existing_state = not_installed;
+    std::wstring existing_name;
+
+    // The start-up checks and defaults; true when the wizard is to open.
+    bool initialise(const startup_sources& sources = {});
+
+    // Names the per-run temporary folder; false with "{:08x} ({})" of the
+    // error when the system temporary folder cannot be obtained.
+    bool make_temporary_folder(std::wstring& error_text);
+
+    // What is installed already, from the registered program path.
+    void classify_existing(const std::wstring& registered_path = previous_program_path());
+    // The earlier installation's log, folders and desktop-shortcut choice.
+    void load_previous_installation(const std::function<std::wstring()>& find_log = find_previous_log);
+
+private:
+    bool choose_default_folders(const known_folder_source& source);
+};
+
+// Set by the processor check before the entry point; start-up refuses to go
+// on without it.
+inline bool processor_check_passed = false;
+
+// The one-time initialisation of the application (common controls, the
+// application id, this process's unit of the instance counter). Raises on
+// failure; runs once however often it is called.
+void initialise_application();
+
+// "ApplicationId" of the own version resource, else its product name, else
+// the executable's file name without extension; fixed for the run.
+const std::wstring& application_id();
+
+// The instance counter of the application, counting this process.
+instance_counter& application_instance_counter();
+
+// The warning box for a known folder that cannot be found.
+void warn_folder_unavailable(HRESULT hr);
