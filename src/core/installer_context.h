@@ -54,7 +54,7 @@ public:
     // What is installed already, from the registered program path.
     void classify_existing(const std::wstring& registered_path = previous_program_path());
     // The earlier installation's log, folders and desktop-shortcut choice.
-    void load_previous_installation(const std::function<std::wstring()>& find_log = find_previous_log);
+    void load_previous_installation(const std::function<std::wstring()>& find_log = [] { return find_previous_log(); });
 
 private:
     bool choose_default_folders(const known_folder_source& source);

@@ -91,10 +91,14 @@ std::optional<std::wstring> recorded_uninstall_string()
     return std::nullopt;
 }
 
+std::wstring find_previous_log(const std::wstring& registered_path)
+{
+    return first_existing(previous_log_candidates(recorded_uninstall_string(), executable_path(), registered_path));
+}
+
 std::wstring find_previous_log()
 {
-    return first_existing(previous_log_candidates(recorded_uninstall_string(), executable_path(),
-                                                  previous_program_path()));
+    return find_previous_log(previous_program_path());
 }
 
 bool load_previous_installation(std::int32_t state, uninstall_log& log,

@@ -62,9 +62,11 @@ std::wstring first_existing(const std::vector<std::filesystem::path>& candidates
 // "UninstallString" of the product's Uninstall entry, when it can be read.
 std::optional<std::wstring> recorded_uninstall_string();
 
+// The earlier installation's log file, or empty when there is none.
+std::wstring find_previous_log(const std::wstring& registered_path);
 std::wstring find_previous_log();
 
 // Reads the earlier installation's log into `log` for the states that have
 // one and returns true when a log was read; resets `log` for the others.
 bool load_previous_installation(std::int32_t state, uninstall_log& log,
-                                const std::function<std::wstring()>& find_log = find_previous_log);
+                                const std::function<std::wstring()>& find_log = [] { return find_previous_log(); });
