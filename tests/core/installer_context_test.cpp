@@ -1,0 +1,420 @@
+#include "core/installer_context.h"
+
+#include "core/product.h"
+#include "platform/error_text.h"
+#include "platform/registry.h"
+#include "platform/string_table.h"
+#include "support/registry_sandbox.h"
+#include "support/test_support.h"
+#include "ui/window_helpers.h"
+
+#include <regex>
+#include <vector>
+
+#include <fmt/xchar.h>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr DWORD wait_limit_ms = 30000;
+constexpr LANGID english = 0x0409, french = 0x040C, german = 0x0407;
+
+std::wstring unique_lock_name()
+{
+    static int serial = 0;
+    return fmt::format(L"HvContextTest.{}.{}", GetCurrentProcessId(), ++serial);
+}
+
+struct shown_box {
+    std::wstring text;
+    std::wstring caption;
+    UINT flags;
+};
+
+// Answers the message boxes of start-up in place of the user: the scripted
+// answers in order, then Cancel, so that no loop can go on for ever.
+class message_boxes {
+public:
+    explicit message_boxes(std::vector<int> answers = {}) : answers_(std::move(answers))
+    {
+        ui_hooks::instance().show_message_box = [this](HWND, const wchar_t* text, const wchar_t* caption, UINT flags) {
+            shown.push_back({text, caption, flags});
+            if (on_show)
+                on_show(shown.size());
+            return shown.size() <= answers_.size() ? answers_[shown.size() - 1] : IDCANCEL;
+        };
+    }
+    ~message_boxes() { ui_hooks::instance().show_message_box = nullptr; }
+
+    std::vector<shown_box> shown;
+    std::function<void(std::size_t)> on_show;
+
+private:
+    std::vector<int> answers_;
+};
+
+// The synchronisation helper as a second program of the application,
+// holding the lock or a counter unit until told to finish.
+class second_program {
+public:
+    second_program(const wchar_t* mode, const std::wstring& object_name)
+        : ready_name_(unique_lock_name() + L".ready"), finish_name_(unique_lock_name() + L".finish"),
+          ready_(CreateEventW(nullptr, TRUE, FALSE, ready_name_.c_str())),
+          finish_(CreateEventW(nullptr, TRUE, FALSE, finish_name_.c_str()))
+    {
+        const std::wstring program = test_support::build_file(L"tests\\platform\\sync_helper.exe");
+        std::wstring command = fmt::format(L"\"{}\" {} \"{}\" {} {}", program, mode, object_name, ready_name_, finish_name_);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            CloseHandle(info.hThread);
+            process_.reset(info.hProcess);
+        }
+    }
+    ~second_program() { finish(); }
+
+    bool ready() const
+    {
+        const HANDLE both[] = {ready_.get(), process_.get()};
+        return process_ && WaitForMultipleObjects(2, both, FALSE, wait_limit_ms) == WAIT_OBJECT_0;
+    }
+
+    void finish()
+    {
+        if (!process_)
+            return;
+        SetEvent(finish_.get());
+        if (WaitForSingleObject(process_.get(), wait_limit_ms) != WAIT_OBJECT_0)
+            TerminateProcess(process_.get(), 0xDEAD);
+        WaitForSingleObject(process_.get(), wait_limit_ms);
+        process_.reset();
+    }
+
+private:
+    std::wstring ready_name_;
+    std::wstring finish_name_;
+    kernel_handle ready_;
+    kernel_handle finish_;
+    kernel_handle process_;
+};
+
+std::wstring folder_of(const KNOWNFOLDERID& id)
+{
+    std::wstring path;
+    EXPECT_EQ(query_known_folder(id, path), S_OK);
+    return path;
+}
+
+// A lookup in which the given folders cannot be found.
+known_folder_source failing_for(std::vector<KNOWNFOLDERID> failing, HRESULT hr)
+{
+    return [failing, hr](const KNOWNFOLDERID& id, std::wstring& path) {
+        for (const auto& f : failing)
+            if (IsEqualGUID(f, id))
+                return hr;
+        return query_known_folder(id, path);
+    };
+}
+
+startup_sources sources_for(LANGID user_language = english)
+{
+    startup_sources sources;
+    sources.user_language = [user_language] { return user_language; };
+    sources.is_administrator = [] { return true; };
+    return sources;
+}
+
+class Startup : public ::testing::Test {
+protected:
+    void SetUp() override { processor_check_passed = true; }
+    void TearDown() override { processor_check_passed = false; }
+
+    installer_context context{unique_lock_name()};
+};
+
+TEST_F(Startup, WithoutTheProcessorCheckStopsWithUnexpectedError)
+{
+    processor_check_passed = false;
+    message_boxes boxes;
+    EXPECT_FALSE(context.initialise(sources_for()));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, error_text(static_cast<DWORD>(E_UNEXPECTED)));
+    EXPECT_EQ(boxes.shown[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
+    EXPECT_FALSE(context.instance_mutex.owned());
+}
+
+TEST_F(Startup, LockHeldByAnotherProgramShowsBusy)
+{
+    const std::wstring lock = unique_lock_name();
+    installer_context second_installer(lock);
+    second_program holder(L"hold", lock);
+    ASSERT_TRUE(holder.ready());
+
+    message_boxes boxes;
+    EXPECT_FALSE(second_installer.initialise(sources_for()));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, error_text(ERROR_BUSY));
+    EXPECT_EQ(boxes.shown[0].caption, default_caption());
+    EXPECT_FALSE(second_installer.instance_mutex.owned());
+}
+
+TEST_F(Startup, WithoutAdministratorRights)
+{
+    auto sources = sources_for();
+    sources.is_administrator = [] { return false; };
+    message_boxes boxes;
+    EXPECT_FALSE(context.initialise(sources));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, L"You should have Administrator Rights in order to proceed to Installation.");
+    EXPECT_EQ(boxes.shown[0].caption, installer_title(true));
+    EXPECT_EQ(boxes.shown[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
+}
+
+TEST_F(Startup, AdministratorCheckThatFailsCountsAsNoRights)
+{
+    auto sources = sources_for();
+    sources.is_administrator = []() -> bool { throw std::system_error(E_ACCESSDENIED, std::system_category()); };
+    message_boxes boxes;
+    EXPECT_FALSE(context.initialise(sources));
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, load_string(1126));
+}
+
+TEST_F(Startup, RunningProductAsksAgainOnRetryAndCancelEnds)
+{
+    second_program product(L"count", instance_counter_name(application_id()));
+    ASSERT_TRUE(product.ready());
+
+    message_boxes boxes({IDRETRY, IDRETRY, IDCANCEL});
+    EXPECT_FALSE(context.initialise(sources_for()));
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    for (const auto& box : boxes.shown) {
+        EXPECT_EQ(box.text, L"You should close 'Quillmar' before continuing Installation.");
+        EXPECT_EQ(box.caption, installer_title(true));
+        EXPECT_EQ(box.flags, static_cast<UINT>(MB_ICONWARNING | MB_RETRYCANCEL));
+    }
+    EXPECT_EQ(application_instance_counter().running_count(), 2);
+}
+
+TEST_F(Startup, RetryAfterTheProductEndedGoesOn)
+{
+    second_program product(L"count", instance_counter_name(application_id()));
+    ASSERT_TRUE(product.ready());
+
+    message_boxes boxes({IDRETRY});
+    boxes.on_show = [&](std::size_t) { product.finish(); };
+    EXPECT_TRUE(context.initialise(sources_for()));
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(application_instance_counter().running_count(), 1);
+}
+
+TEST_F(Startup, WithoutEarlierInstallationProposesTheDefaults)
+{
+    message_boxes boxes;
+    context.menu_shortcut = context.desktop_shortcut = context.advanced = true;
+    ASSERT_TRUE(context.initialise(sources_for()));
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(context.instance_mutex.owned());
+    EXPECT_EQ(context.existing_state, not_installed);
+    EXPECT_EQ(context.existing_name, L"");
+    EXPECT_EQ(context.existing_version, 0u);
+
+    const fs::path program_files = folder_of(FOLDERID_ProgramFiles);
+    EXPECT_EQ(context.install_folder, (program_files / L"Halden & Voss" / L"Quillmar 3").wstring());
+    EXPECT_EQ(context.menu_folder, folder_of(FOLDERID_CommonPrograms));
+    if (test_support::running_under_wine()) {
+        EXPECT_EQ(context.install_folder, L"C:\\Program Files\\Halden & Voss\\Quillmar 3");
+        EXPECT_EQ(context.menu_folder, L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs");
+    }
+    EXPECT_TRUE(context.menu_shortcut);
+    EXPECT_TRUE(context.desktop_shortcut);
+    EXPECT_FALSE(context.advanced);
+    EXPECT_EQ(context.temporary_folder, L"");
+    EXPECT_FALSE(context.installed);
+}
+
+TEST_F(Startup, CommonProgramsMissingFallsBackToTheUsersProgramsSilently)
+{
+    message_boxes boxes;
+    auto sources = sources_for();
+    sources.known_folder = failing_for({FOLDERID_CommonPrograms}, E_FAIL);
+    ASSERT_TRUE(context.initialise(sources));
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(context.menu_folder, folder_of(FOLDERID_Programs));
+}
+
+TEST_F(Startup, MissingFoldersShowTheSystemTextAndStop)
+{
+    const HRESULT not_found = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    const std::vector<KNOWNFOLDERID> failing[] = {
+        {FOLDERID_ProgramFiles},
+        {FOLDERID_CommonPrograms, FOLDERID_Programs},
+    };
+    for (const auto& folders : failing) {
+        installer_context run(unique_lock_name());
+        auto sources = sources_for();
+        sources.known_folder = failing_for(folders, not_found);
+        message_boxes boxes;
+        EXPECT_FALSE(run.initialise(sources));
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text, system_error_text(static_cast<DWORD>(not_found), 0));
+        EXPECT_EQ(boxes.shown[0].caption, installer_title(true));
+        EXPECT_EQ(boxes.shown[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
+    }
+}
+
+// What the Uninstall entry holds as the earlier installation's language.
+struct language_case {
+    const char* what;
+    LANGID user;
+    std::function<void(const reg_key& entry)> record; // null: no entry at all
+    std::vector<language_index> changes;
+};
+
+TEST_F(Startup, LanguageOfTheEarlierInstallation)
+{
+    const language_case cases[] = {
+        {"no entry", german, nullptr, {2}},
+        {"entry without value", german, [](const reg_key&) {}, {2}},
+        {"product language without installer texts", french,
+         [](const reg_key& entry) { set_dword(entry, L"HvLanguage", 15); }, {15, 1}},
+        {"installer language", english, [](const reg_key& entry) { set_dword(entry, L"HvLanguage", 2); }, {1, 2}},
+        {"unreadable value", german,
+         [](const reg_key& entry) {
+             const std::uint64_t too_large = 0x100000000;
+             RegSetValueExW(entry.get(), L"HvLanguage", 0, REG_QWORD, reinterpret_cast<const BYTE*>(&too_large), 8);
+         },
+         {2}},
+    };
+    for (const auto& c : cases) {
+        registry_sandbox sandbox(L"context-language");
+        sandbox.redirect_local_machine();
+        if (c.record)
+            c.record(create_key(registry_root::local_machine,
+                                L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3"));
+        set_language(0);
+        std::vector<language_index> changes;
+        auto& locale = locale_state::instance();
+        const auto connection = locale.language_changed.connect([&] { changes.push_back(locale.current); });
+
+        installer_context run(unique_lock_name());
+        message_boxes boxes;
+        EXPECT_TRUE(run.initialise(sources_for(c.user))) << c.what;
+        locale.language_changed.disconnect(connection);
+        EXPECT_EQ(changes, c.changes) << c.what;
+        EXPECT_TRUE(boxes.shown.empty()) << c.what;
+    }
+}
+
+TEST(InstallerContext, CreatingTheRecordSetsTheProductCode)
+{
+    product_code = 0x600;
+    installer_context context(unique_lock_name());
+    EXPECT_EQ(product_code, 259u);
+    EXPECT_FALSE(context.instance_mutex.owned());
+    EXPECT_NE(context.instance_mutex.handle(), nullptr);
+}
+
+TEST(InstallerContext, InstanceIsOneRecordNamedAfterTheApplication)
+{
+    auto& first = installer_context::instance();
+    EXPECT_EQ(&first, &installer_context::instance());
+    EXPECT_EQ(application_id(), L"test_core_installer_context");
+    const kernel_handle lock(OpenMutexW(SYNCHRONIZE, FALSE, (L"Global\\" + installation_lock_name(application_id())).c_str()));
+    EXPECT_TRUE(lock) << GetLastError();
+}
+
+TEST(InstallerContext, EarlierInstallationFromTheRegisteredProgram)
+{
+    struct row {
+        const wchar_t* file;
+        std::int32_t state;
+        const wchar_t* name;
+        std::uint64_t version;
+    };
+    const row rows[] = {
+        {L"quillmar_3_5_3_2.exe", newer_installed, L"Quillmar 3.05d", 0},
+        {L"quillmar_3_5_3_1.exe", same_installed, L"", 0},
+        {L"quillmar_3_5_2_9.exe", older_installed, L"Quillmar 3.05b", 0x0003000500020009},
+        {L"quillmar_none.exe", same_installed, L"", 0},
+        {L"", not_installed, L"", 0},
+    };
+    for (const auto& r : rows) {
+        installer_context context(unique_lock_name());
+        const std::wstring file = *r.file ? test_support::build_file(std::wstring(L"tests\\records\\product_files\\") + r.file)
+                                          : std::wstring();
+        context.classify_existing(file);
+        EXPECT_EQ(context.existing_state, r.state) << fs::path(r.file).string();
+        EXPECT_EQ(context.existing_name, r.name) << fs::path(r.file).string();
+        EXPECT_EQ(context.existing_version, r.version) << fs::path(r.file).string();
+    }
+}
+
+TEST(InstallerContext, NoLogFoundKeepsTheOptions)
+{
+    installer_context context(unique_lock_name());
+    context.existing_state = older_installed;
+    context.desktop_shortcut = false;
+    context.load_previous_installation([] { return std::wstring(); });
+    EXPECT_EQ(context.install_folder, L"");
+    EXPECT_EQ(context.menu_folder, L"");
+    EXPECT_FALSE(context.desktop_shortcut);
+}
+
+TEST(TemporaryFolder, NamedWithARandomUuidInTheSystemTemporaryFolder)
+{
+    installer_context context(unique_lock_name());
+    std::wstring error;
+    ASSERT_TRUE(context.make_temporary_folder(error));
+    const fs::path first = context.temporary_folder;
+    EXPECT_EQ(error, L"");
+    EXPECT_TRUE(std::regex_match(first.filename().string(),
+                                 std::regex(R"(halden_\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\})")))
+        << first.string();
+    EXPECT_EQ(first.parent_path(), (fs::temp_directory_path() / L"x").parent_path());
+    EXPECT_FALSE(fs::exists(first)) << "the folder is only named";
+
+    ASSERT_TRUE(context.make_temporary_folder(error));
+    EXPECT_NE(fs::path(context.temporary_folder), first);
+}
+
+// Points the system temporary folder somewhere else for one test.
+class temporary_folder_override {
+public:
+    explicit temporary_folder_override(const wchar_t* path)
+    {
+        for (auto* name : names) {
+            wchar_t value[MAX_PATH]{};
+            saved_.push_back(GetEnvironmentVariableW(name, value, MAX_PATH) ? std::optional<std::wstring>(value)
+                                                                             : std::nullopt);
+            SetEnvironmentVariableW(name, path);
+        }
+    }
+    ~temporary_folder_override()
+    {
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            SetEnvironmentVariableW(names[i], saved_[i] ? saved_[i]->c_str() : nullptr);
+    }
+
+private:
+    static constexpr const wchar_t* names[] = {L"TMP", L"TEMP"};
+    std::vector<std::optional<std::wstring>> saved_;
+};
+
+TEST(TemporaryFolder, UnavailableSystemFolderGivesTheErrorCode)
+{
+    installer_context context(unique_lock_name());
+    std::wstring error;
+    {
+        temporary_folder_override missing(L"C:\\hv-no-such-folder\\temp");
+        EXPECT_FALSE(context.make_temporary_folder(error));
+    }
+    EXPECT_TRUE(std::regex_match(fs::path(error).string(), std::regex(R"([0-9a-f]{8} \(temp_directory_path\))")))
+        << fs::path(error).string();
+    EXPECT_EQ(context.temporary_folder, L"");
+}
+
+}
