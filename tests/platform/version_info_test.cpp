@@ -138,3 +138,51 @@ TEST(Comctl32Version, CommonControlsSixUnderTheManifest)
 }
 
 }
+
+namespace {
+
+TEST(CommonControls, VersionOfAnEncodedAssemblyIdentity)
+{
+    struct row {
+        const wchar_t* identity;
+        std::uint32_t expected;
+    };
+    const row rows[] = {
+        {LR"(Microsoft.Windows.Common-Controls,processorArchitecture="amd64",type="win32",version="6.0.2600.2982")", 0x60000},
+        {LR"(Microsoft.Windows.Common-Controls,version="6.10.19041.1110",type="win32")", 0x6000A},
+        {LR"(Microsoft.Windows.Common-Controls,version="5.82.0.0")", 0x50052},
+        {LR"(Microsoft.Windows.Common-Controls,version="6")", 0},
+        {LR"(Microsoft.Windows.Common-Controls,version="x.1")", 0},
+        {LR"(Microsoft.Windows.Common-Controls,version="70000.0.0.0")", 0},
+        {LR"(Microsoft.Windows.Common-Controls,type="win32")", 0},
+        {L"", 0},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(assembly_identity_version(r.identity), r.expected) << std::wstring_view(r.identity).size();
+}
+
+TEST(CommonControls, SixWhenTheLibraryOrItsAssemblySaysSo)
+{
+    struct row {
+        std::uint32_t library;
+        std::uint32_t assembly;
+        bool expected;
+    };
+    const row rows[] = {
+        {0x6000A, 0, true},       // the library of the assembly reports its version
+        {0x50051, 0x60000, true}, // an assembly whose library reports an older version
+        {0x50052, 0, false},      // no manifest: the system's version 5 library
+        {0, 0, false},
+        {0x5FFFF, 0x5FFFF, false},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(common_controls_6_active(r.library, r.assembly), r.expected) << std::hex << r.library << " " << r.assembly;
+}
+
+TEST(CommonControls, TheManifestGivesCommonControls6)
+{
+    EXPECT_GE(common_controls_assembly_version(), 0x60000u);
+    EXPECT_TRUE(common_controls_6_active());
+}
+
+}
