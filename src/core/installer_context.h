@@ -55,9 +55,9 @@ public:
     void classify_existing(const std::wstring& registered_path = previous_program_path());
     // The earlier installation's log, folders and desktop-shortcut choice.
     void load_previous_installation(const std::function<std::wstring()>& find_log = [] { return find_previous_log(); });
-
-private:
-    bool choose_default_folders(const known_folder_source& source);
+    // Fills an empty installation or Start-menu folder with its default;
+    // false (after a warning box) when a default cannot be found.
+    bool choose_default_folders(const known_folder_source& source = query_known_folder);
 };
 
 // Set by the processor check before the entry point; start-up refuses to go
