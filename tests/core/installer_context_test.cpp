@@ -3,6 +3,7 @@
 #include "core/product.h"
 #include "platform/error_text.h"
 #include "platform/registry.h"
+#include "platform/security.h"
 #include "platform/string_table.h"
 #include "support/registry_sandbox.h"
 #include "support/test_support.h"
@@ -171,6 +172,51 @@ TEST_F(Startup, WithoutAdministratorRights)
     EXPECT_EQ(boxes.shown[0].text, L"You should have Administrator Rights in order to proceed to Installation.");
     EXPECT_EQ(boxes.shown[0].caption, installer_title(true));
     EXPECT_EQ(boxes.shown[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
+}
+
+// The test's thread runs on a copy of the process token in which the
+// Administrators group only denies access, as for a user without rights.
+class without_administrators {
+public:
+    without_administrators()
+    {
+        kernel_handle process_token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, process_token.put()))
+            return;
+        const owned_sid administrators(sid_kind::administrators);
+        SID_AND_ATTRIBUTES deny_only{administrators.get(), 0};
+        kernel_handle restricted;
+        kernel_handle impersonation;
+        if (CreateRestrictedToken(process_token.get(), 0, 1, &deny_only, 0, nullptr, 0, nullptr, restricted.put()) &&
+            DuplicateTokenEx(restricted.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenImpersonation,
+                             impersonation.put()))
+            active_ = SetThreadToken(nullptr, impersonation.get()) != FALSE;
+    }
+    ~without_administrators()
+    {
+        if (active_)
+            RevertToSelf();
+    }
+    bool active() const { return active_; }
+
+private:
+    bool active_ = false;
+};
+
+TEST_F(Startup, TokenWithoutAdministratorsGroup)
+{
+    auto sources = sources_for();
+    sources.is_administrator = nullptr;
+    message_boxes boxes;
+    bool started = true;
+    {
+        without_administrators user;
+        ASSERT_TRUE(user.active()) << GetLastError();
+        started = context.initialise(sources);
+    }
+    EXPECT_FALSE(started);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, load_string(1126));
 }
 
 TEST_F(Startup, AdministratorCheckThatFailsCountsAsNoRights)
