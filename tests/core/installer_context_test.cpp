@@ -6,6 +6,7 @@
 #include "platform/security.h"
 #include "platform/string_table.h"
 #include "support/registry_sandbox.h"
+#include "support/sync_helper_process.h"
 #include "support/test_support.h"
 #include "ui/window_helpers.h"
 
@@ -19,7 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr DWORD wait_limit_ms = 30000;
 constexpr LANGID english = 0x0409, french = 0x040C, german = 0x0407;
 
 std::wstring unique_lock_name()
@@ -56,51 +56,7 @@ private:
     std::vector<int> answers_;
 };
 
-// The synchronisation helper as a second program of the application,
-// holding the lock or a counter unit until told to finish.
-class second_program {
-public:
-    second_program(const wchar_t* mode, const std::wstring& object_name)
-        : ready_name_(unique_lock_name() + L".ready"), finish_name_(unique_lock_name() + L".finish"),
-          ready_(CreateEventW(nullptr, TRUE, FALSE, ready_name_.c_str())),
-          finish_(CreateEventW(nullptr, TRUE, FALSE, finish_name_.c_str()))
-    {
-        const std::wstring program = test_support::build_file(L"tests\\platform\\sync_helper.exe");
-        std::wstring command = fmt::format(L"\"{}\" {} \"{}\" {} {}", program, mode, object_name, ready_name_, finish_name_);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            CloseHandle(info.hThread);
-            process_.reset(info.hProcess);
-        }
-    }
-    ~second_program() { finish(); }
-
-    bool ready() const
-    {
-        const HANDLE both[] = {ready_.get(), process_.get()};
-        return process_ && WaitForMultipleObjects(2, both, FALSE, wait_limit_ms) == WAIT_OBJECT_0;
-    }
-
-    void finish()
-    {
-        if (!process_)
-            return;
-        SetEvent(finish_.get());
-        if (WaitForSingleObject(process_.get(), wait_limit_ms) != WAIT_OBJECT_0)
-            TerminateProcess(process_.get(), 0xDEAD);
-        WaitForSingleObject(process_.get(), wait_limit_ms);
-        process_.reset();
-    }
-
-private:
-    std::wstring ready_name_;
-    std::wstring finish_name_;
-    kernel_handle ready_;
-    kernel_handle finish_;
-    kernel_handle process_;
-};
+using test_support::sync_helper_process;
 
 std::wstring folder_of(const KNOWNFOLDERID& id)
 {
@@ -151,8 +107,8 @@ TEST_F(Startup, LockHeldByAnotherProgramShowsBusy)
 {
     const std::wstring lock = unique_lock_name();
     installer_context second_installer(lock);
-    second_program holder(L"hold", lock);
-    ASSERT_TRUE(holder.ready());
+    sync_helper_process holder(L"hold", lock);
+    ASSERT_TRUE(holder.wait_ready());
 
     message_boxes boxes;
     EXPECT_FALSE(second_installer.initialise(sources_for()));
@@ -231,8 +187,8 @@ TEST_F(Startup, AdministratorCheckThatFailsCountsAsNoRights)
 
 TEST_F(Startup, RunningProductAsksAgainOnRetryAndCancelEnds)
 {
-    second_program product(L"count", instance_counter_name(application_id()));
-    ASSERT_TRUE(product.ready());
+    sync_helper_process product(L"count", instance_counter_name(application_id()));
+    ASSERT_TRUE(product.wait_ready());
 
     message_boxes boxes({IDRETRY, IDRETRY, IDCANCEL});
     EXPECT_FALSE(context.initialise(sources_for()));
@@ -247,8 +203,8 @@ TEST_F(Startup, RunningProductAsksAgainOnRetryAndCancelEnds)
 
 TEST_F(Startup, RetryAfterTheProductEndedGoesOn)
 {
-    second_program product(L"count", instance_counter_name(application_id()));
-    ASSERT_TRUE(product.ready());
+    sync_helper_process product(L"count", instance_counter_name(application_id()));
+    ASSERT_TRUE(product.wait_ready());
 
     message_boxes boxes({IDRETRY});
     boxes.on_show = [&](std::size_t) { product.finish(); };

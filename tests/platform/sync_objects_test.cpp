@@ -1,5 +1,6 @@
 #include "platform/sync_objects.h"
 
+#include "support/sync_helper_process.h"
 #include "support/test_support.h"
 
 #include <thread>
@@ -9,73 +10,13 @@
 
 namespace {
 
-constexpr DWORD wait_limit_ms = 30000;
+using test_support::sync_helper_process;
+using test_support::sync_wait_limit_ms;
 
-// A name no other test process uses.
 std::wstring unique_name(const wchar_t* what)
 {
-    static int serial = 0;
-    return fmt::format(L"HvSyncTest.{}.{}.{}", GetCurrentProcessId(), ++serial, what);
+    return test_support::unique_object_name(what);
 }
-
-// The helper program running as a second process, ended by the test at the
-// latest when this object goes away.
-class helper_process {
-public:
-    helper_process(const std::wstring& mode, const std::wstring& object_name, bool with_finish = true)
-        : ready_name_(unique_name(L"ready")), finish_name_(unique_name(L"finish")),
-          ready_(CreateEventW(nullptr, TRUE, FALSE, ready_name_.c_str())),
-          finish_(CreateEventW(nullptr, TRUE, FALSE, finish_name_.c_str()))
-    {
-        const std::wstring program = test_support::build_file(L"tests\\platform\\sync_helper.exe");
-        std::wstring command = L"\"" + program + L"\" " + mode + L" \"" + object_name + L"\" " + ready_name_;
-        if (with_finish)
-            command += L" " + finish_name_;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &info)) {
-            CloseHandle(info.hThread);
-            process_.reset(info.hProcess);
-        }
-    }
-
-    ~helper_process()
-    {
-        if (!process_)
-            return;
-        SetEvent(finish_.get());
-        if (WaitForSingleObject(process_.get(), wait_limit_ms) != WAIT_OBJECT_0) {
-            TerminateProcess(process_.get(), 0xDEAD);
-            WaitForSingleObject(process_.get(), wait_limit_ms);
-        }
-    }
-
-    // Whether the helper reports that it holds its object.
-    bool wait_ready() const
-    {
-        const HANDLE both[] = {ready_.get(), process_.get()};
-        return process_ && WaitForMultipleObjects(2, both, FALSE, wait_limit_ms) == WAIT_OBJECT_0;
-    }
-
-    // Lets the helper end and returns its exit code.
-    DWORD finish()
-    {
-        SetEvent(finish_.get());
-        DWORD code = 0xFFFFFFFF;
-        if (WaitForSingleObject(process_.get(), wait_limit_ms) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process_.get(), &code);
-        return code;
-    }
-
-private:
-    std::wstring ready_name_;
-    std::wstring finish_name_;
-    kernel_handle ready_;
-    kernel_handle finish_;
-    kernel_handle process_;
-};
 
 TEST(SyncNames, GlobalNamesFromTheApplicationId)
 {
@@ -115,7 +56,7 @@ TEST(NamedMutex, SecondProcessCannotTakeAHeldLock)
     ASSERT_TRUE(lock.handle());
     EXPECT_FALSE(lock.owned());
 
-    helper_process holder(L"hold", name);
+    sync_helper_process holder(L"hold", name);
     ASSERT_TRUE(holder.wait_ready());
     EXPECT_FALSE(lock.try_lock());
     EXPECT_FALSE(lock.owned());
@@ -129,7 +70,7 @@ TEST(NamedMutex, HelperCannotTakeTheLockWeHold)
     const std::wstring name = unique_name(L"lock");
     named_mutex lock(name, false, true);
     ASSERT_TRUE(lock.try_lock());
-    helper_process second(L"hold", name);
+    sync_helper_process second(L"hold", name);
     EXPECT_EQ(second.finish(), 3u) << "the second program's try_lock must fail";
 }
 
@@ -138,7 +79,7 @@ TEST(NamedMutex, AbandonedLockCountsAsTaken)
     const std::wstring name = unique_name(L"lock");
     named_mutex lock(name, false, true);
     {
-        helper_process crashed(L"abandon", name, false);
+        sync_helper_process crashed(L"abandon", name, false);
         ASSERT_TRUE(crashed.wait_ready());
         EXPECT_EQ(crashed.finish(), 0u);
     }
@@ -148,7 +89,7 @@ TEST(NamedMutex, AbandonedLockCountsAsTaken)
 TEST(NamedMutex, InitialOwnerWaitsForTheHolder)
 {
     const std::wstring name = unique_name(L"lock");
-    helper_process holder(L"hold", name);
+    sync_helper_process holder(L"hold", name);
     ASSERT_TRUE(holder.wait_ready());
 
     bool owned = false;
@@ -181,7 +122,7 @@ TEST(InstanceCounter, CountsTheOtherRunningProgram)
     EXPECT_EQ(counter.own_count(), 1);
     EXPECT_EQ(counter.running_count(), 1);
     {
-        helper_process other(L"count", name);
+        sync_helper_process other(L"count", name);
         ASSERT_TRUE(other.wait_ready());
         EXPECT_EQ(counter.running_count(), 2);
         EXPECT_EQ(counter.running_count(), 2) << "running_count changed the count";
