@@ -64,6 +64,18 @@ TEST(StartupChecks, SecondInstallerFindsTheLockBusy)
     EXPECT_TRUE(first_installer.owned());
 }
 
+TEST(Installer, RefusedStartUpEndsWithExitCodeZero)
+{
+    named_mutex first_installer(installation_lock_name(L"Quillmar3"), false, true);
+    ASSERT_TRUE(first_installer.try_lock());
+
+    ui_driver::process installer(test_support::build_file(L"src\\Quillmar3Setup.exe"), L"");
+    const HWND box = ui_driver::wait_for_dialog(installer.id(), 20s);
+    EXPECT_EQ(ui_driver::message_box_text(box), error_text(ERROR_BUSY));
+    ui_driver::answer_message_box(box, IDOK);
+    EXPECT_EQ(exit_code_of(installer), 0u);
+}
+
 TEST(StartupChecks, RunningProductAsksUntilCancel)
 {
     instance_counter product(instance_counter_name(L"startup_probe"));
