@@ -10,15 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "records/scratch_folder.h"
+#include "records/log_test_support.h"
 #include "support/test_support.h"
-
-void PrintTo(const log_record& r, std::ostream* out)
-{
-    *out << "{" << static_cast<int>(r.kind) << ", \"" << std::filesystem::path(r.path).string()
-         << "\", backup \"" << std::filesystem::path(r.backup).string() << "\", "
-         << (r.done ? "done" : "not done") << ", " << r.value << "}";
-}
 
 namespace {
 

@@ -1,5 +1,6 @@
-// A folder of one test program's own in the temporary folder, removed with
-// everything in it at the end, and byte-level file helpers.
+// Helpers of the uninstall log's tests: a folder of one test program's own
+// in the temporary folder, removed with everything in it at the end,
+// byte-level file helpers and a readable form of a log record.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +11,15 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "records/uninstall_log.h"
+
+inline void PrintTo(const log_record& r, std::ostream* out)
+{
+    *out << "{" << static_cast<int>(r.kind) << ", \"" << std::filesystem::path(r.path).string()
+         << "\", backup \"" << std::filesystem::path(r.backup).string() << "\", "
+         << (r.done ? "done" : "not done") << ", " << r.value << "}";
+}
 
 class scratch_folder {
 public:
