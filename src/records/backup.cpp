@@ -141,7 +141,15 @@ std::wstring unique_temp_path(const std::wstring& pattern)
 std::wstring make_backup(const std::wstring& source, bool copy, std::error_code& error)
 {
     error.clear();
-    std::wstring name = unique_temp_path(L"hv-%%%%%.tmp");
+    std::wstring name;
+    try {
+        name = unique_temp_path(L"hv-%%%%%.tmp");
+    }
+    catch (const std::system_error& e) {
+        // No temporary folder: no backup.
+        error = e.code();
+        return {};
+    }
     if (source.empty())
         return name;
     const BOOL done = copy ? CopyFileW(source.c_str(), name.c_str(), TRUE)
@@ -199,6 +207,8 @@ void uninstall_log::add_uninstall_key(const reg_key& key)
         return;
     log_record& record = current.back();
     record.backup = make_backup({}, false);
+    if (record.backup.empty())
+        return;
     const hive_calls& calls = backup_hive_calls();
     privilege_scope privilege(calls, L"SeBackupPrivilege");
     if (calls.save_key(key.get(), record.backup.c_str()) != ERROR_SUCCESS) {

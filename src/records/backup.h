@@ -21,7 +21,8 @@ std::wstring unique_temp_path(const std::wstring& pattern);
 // is true, a move otherwise) and returns that name, or empty when it failed.
 // An empty `source` only returns a fresh name.
 std::wstring make_backup(const std::wstring& source, bool copy);
-// The same, telling why the copy or move failed.
+// The same, telling why no backup was made (no temporary folder, or the
+// copy or move failed).
 std::wstring make_backup(const std::wstring& source, bool copy, std::error_code& error);
 
 // The system calls that save the product's Uninstall key to a hive file and

@@ -128,7 +128,8 @@ read_end read_lines(const fs::path& file, uninstall_log& log)
             continue;
         const int index = number++;
         if (line.starts_with(L"//")) {
-            const std::wstring text = trim_left(line.substr(line.find_first_not_of(L'/')));
+            const auto slashes_end = std::min(line.find_first_not_of(L'/'), line.size());
+            const std::wstring text = trim_left(line.substr(slashes_end));
             if (index == 0) {
                 if (!is_version_one(text))
                     return read_end::malformed;

@@ -214,7 +214,7 @@ std::vector<std::wstring> backups_in(const fs::path& folder)
 
 class backup_test : public ::testing::Test {
 protected:
-    scratch_folder scratch_{L"backup"};
+    scratch_folder scratch_{L"backup \x00E9t\x00E9"};
     fs::path temp_ = scratch_ / L"temp";
     fs::path target_ = scratch_ / L"target";
     bool made_ = fs::create_directories(temp_) && fs::create_directories(target_);
@@ -368,6 +368,22 @@ TEST_F(backup_test, AFileThatCannotBePutAsideStopsTheStepAndSurvivesTheRollback)
     }
 }
 
+TEST_F(backup_test, WithoutATemporaryFolderNothingIsPutAsideAndNothingLost)
+{
+    const fs::path file = target_ / L"file.txt";
+    write_bytes(file, "user's own bytes");
+    scoped_temp_folder missing(scratch_ / L"no such folder");
+    std::error_code error;
+    EXPECT_EQ(make_backup(file.wstring(), false, error), L"");
+    EXPECT_TRUE(error);
+
+    uninstall_log log;
+    EXPECT_THROW(log.add_file(file, 1, false), std::system_error);
+    EXPECT_TRUE(log.current.empty());
+    log.rollback();
+    EXPECT_EQ(read_bytes(file), "user's own bytes");
+}
+
 // ---------------------------------------------------------------- rollback
 
 TEST_F(backup_test, FailedUpdateLeavesTheOldFileAndNoBackup)
@@ -513,6 +529,12 @@ TEST_F(uninstall_key_test, AnExistingKeyIsSavedAndRestored)
     EXPECT_TRUE(bytes.starts_with("regf") || bytes.starts_with("WINE REGISTRY")) << bytes.substr(0, 16);
     for (const char* name : {"Name", "Language", "Sub", "Deep"})
         EXPECT_NE(bytes.find(name), std::string::npos) << name;
+    for (const wchar_t* data : {L"Quillmar 3.05b", L"deep value"}) {
+        const std::string wide = utf16_bytes(data, false);
+        const std::string narrow = fs::path(data).string();
+        EXPECT_TRUE(bytes.find(wide) != std::string::npos || bytes.find(narrow) != std::string::npos)
+            << narrow;
+    }
 
     set_string(product, L"Added", L"after the save");
     set_dword(product, L"Language", 1031);

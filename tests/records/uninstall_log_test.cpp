@@ -32,7 +32,7 @@ const std::wstring rule_line = L"// " + std::wstring(100, L'-');
 
 class log_test : public ::testing::Test {
 protected:
-    scratch_folder folder_{L"uninstall log"};
+    scratch_folder folder_{L"uninstall log \x017C\x00F3\x0142w"};
     fs::path file_ = folder_ / L"Uninstall.ulog";
 
     std::wstring dir(const std::wstring& name) const { return (folder_ / name).wstring(); }
@@ -152,6 +152,9 @@ TEST_F(log_test, ReadsHeaderLines)
         {"empty folders", header(L"", L"") + record, L"", L"", L"Quillmar 3.05b", 1},
         {"version 01", lines({L"// Uninstall Log File v01", warning_line, L"// Install X"}) + record, L"",
          L"", L"X", 1},
+        {"bare slashes", lines({L"// Uninstall Log File v1", L"////", L"//Install X"}) + record, L"", L"", L"X",
+         1},
+        {"bare slashes first", lines({L"//", L"// Uninstall Log File v1"}) + record, L"", L"", L"", 0},
         {"version 2",
          lines({L"// Uninstall Log File v2", warning_line, L"// Install X", L"// Install Path : " + install}) +
              record,
