@@ -42,6 +42,17 @@ bool make_writable(const std::wstring& path)
     return true;
 }
 
+void remove_object(const std::wstring& path, BOOL(WINAPI* remove)(LPCWSTR), const char* what)
+{
+    if (path.empty() || !make_writable(path))
+        return;
+    if (!remove(path.c_str())) {
+        const DWORD error = GetLastError();
+        if (!is_missing(error))
+            throw_error(error, what);
+    }
+}
+
 // Holds a privilege enabled for the lifetime of a registry step.
 class privilege_scope {
 public:
@@ -179,24 +190,12 @@ hive_calls& backup_hive_calls()
 
 void remove_file(const std::wstring& path)
 {
-    if (path.empty() || !make_writable(path))
-        return;
-    if (!DeleteFileW(path.c_str())) {
-        const DWORD error = GetLastError();
-        if (!is_missing(error))
-            throw_error(error, "DeleteFileW");
-    }
+    remove_object(path, DeleteFileW, "DeleteFileW");
 }
 
 void remove_folder(const std::wstring& path)
 {
-    if (path.empty() || !make_writable(path))
-        return;
-    if (!RemoveDirectoryW(path.c_str())) {
-        const DWORD error = GetLastError();
-        if (!is_missing(error))
-            throw_error(error, "RemoveDirectoryW");
-    }
+    remove_object(path, RemoveDirectoryW, "RemoveDirectoryW");
 }
 
 void uninstall_log::add_uninstall_key(const reg_key& key)
