@@ -62,7 +62,15 @@ public:
     }
     privilege_scope(const privilege_scope&) = delete;
     privilege_scope& operator=(const privilege_scope&) = delete;
-    ~privilege_scope() { calls_.enable_privilege(name_, false); }
+    ~privilege_scope()
+    {
+        try {
+            calls_.enable_privilege(name_, false);
+        }
+        catch (...) {
+            // The step's own outcome matters more than a privilege left on.
+        }
+    }
 
 private:
     const hive_calls& calls_;
@@ -116,10 +124,9 @@ void undo(log_record& record)
         if (record.path.empty())
             break;
         remove_file(record.path);
-        if (!record.backup.empty() &&
+        if (!record.backup.empty())
             MoveFileExW(record.backup.c_str(), record.path.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-            record.backup.clear();
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
         break;
     }
 }
@@ -143,9 +150,13 @@ std::wstring unique_temp_path(const std::wstring& pattern)
                 c = digits[(std::uint64_t{backup_random_draw()()} * 16) >> 32];
         }
         std::wstring path = (folder / name).wstring();
-        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
-            is_missing(GetLastError()))
-            return path;
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        // A folder that cannot be examined would make every name look taken.
+        const DWORD error = GetLastError();
+        if (!is_missing(error))
+            throw_error(error, "GetFileAttributesW");
+        return path;
     }
 }
 

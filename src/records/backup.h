@@ -15,6 +15,7 @@ random_draw& backup_random_draw();
 
 // The system temporary folder joined with `pattern`, every '%' replaced by a
 // random lower-case hexadecimal digit, drawn again until no such file exists.
+// Raises std::system_error when the folder cannot be found or examined.
 std::wstring unique_temp_path(const std::wstring& pattern);
 
 // Puts `source` aside under a fresh "hv-%%%%%.tmp" name (a copy when `copy`
