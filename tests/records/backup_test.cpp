@@ -519,7 +519,8 @@ TEST_F(uninstall_key_test, AnExistingKeyIsSavedAndRestored)
     const std::wstring hive = log.current.back().backup;
     ASSERT_FALSE(hive.empty()) << "RegSaveKeyW failed";
     EXPECT_EQ(fs::path(hive).parent_path(), temp_);
-    EXPECT_EQ(calls.log, (std::vector<std::wstring>{L"enable SeBackupPrivilege", L"save " + hive + L" (privilege enabled)",
+    EXPECT_EQ(calls.log, (std::vector<std::wstring>{L"enable SeBackupPrivilege",
+                                                    L"save " + hive + L" (privilege enabled)",
                                                     L"disable SeBackupPrivilege"}));
     EXPECT_EQ(calls.keys, std::vector<HKEY>{product.get()});
     EXPECT_FALSE(privilege_enabled(L"SeBackupPrivilege"));
@@ -543,7 +544,8 @@ TEST_F(uninstall_key_test, AnExistingKeyIsSavedAndRestored)
     calls.keys.clear();
     log.rollback();
     EXPECT_TRUE(log.current.empty());
-    EXPECT_EQ(calls.log, (std::vector<std::wstring>{L"enable SeRestorePrivilege", L"restore " + hive + L" (privilege enabled)",
+    EXPECT_EQ(calls.log, (std::vector<std::wstring>{L"enable SeRestorePrivilege",
+                                                    L"restore " + hive + L" (privilege enabled)",
                                                     L"disable SeRestorePrivilege"}));
     ASSERT_EQ(calls.keys.size(), 1u);
     EXPECT_EQ(calls.restored_key_value, L"Quillmar 3.05b") << "the restore was not given the product's key";
