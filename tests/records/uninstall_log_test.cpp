@@ -214,6 +214,18 @@ TEST_F(log_test, ReadsEveryEncoding)
     EXPECT_TRUE(log.had_desktop_shortcut);
 }
 
+TEST_F(log_test, AReadErrorKeepsTheRecordsAndDecidesTheFlag)
+{
+    // A lone byte after the last UTF-16 unit cannot be decoded.
+    write_bytes(file_, utf16_bytes(header(L"C:\\nowhere", L"C:\\nowhere") +
+                                   lines({L"0000:0101:1 -- C:\\a", L"0001:02ff:1 -- C:\\m.lnk"})) +
+                           "\x41");
+    uninstall_log log;
+    log.read(file_);
+    EXPECT_EQ(log.previous.size(), 2u);
+    EXPECT_FALSE(log.had_desktop_shortcut) << "unlike a malformed line, a read error decides the flag";
+}
+
 TEST_F(log_test, MissingAndEmptyNames)
 {
     uninstall_log log;
