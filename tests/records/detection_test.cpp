@@ -3,6 +3,7 @@
 #include "core/product.h"
 #include "platform/module_path.h"
 #include "platform/registry.h"
+#include "log_test_support.h"
 #include "support/registry_sandbox.h"
 #include "support/test_support.h"
 
@@ -19,27 +20,14 @@ std::wstring product_file(const wchar_t* name)
     return test_support::build_file(std::wstring(L"tests\\records\\product_files\\") + name);
 }
 
-// A folder of the test's own in the temporary folder, removed at the end.
-struct scratch_folder {
-    fs::path path = fs::temp_directory_path() / (L"hv-detection-" + std::to_wstring(GetCurrentProcessId()));
-    scratch_folder()
-    {
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~scratch_folder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    fs::path touch(const fs::path& relative) const
-    {
-        const fs::path file = path / relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << "x";
-        return file;
-    }
-};
+// A small file at `relative` below the scratch folder, with its folders.
+fs::path touch(const scratch_folder& folder, const fs::path& relative)
+{
+    const fs::path file = folder.path() / relative;
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << "x";
+    return file;
+}
 
 constexpr std::uint64_t own = 0x0003000500030001;
 
@@ -107,9 +95,9 @@ TEST(ClassifyExisting, DeletedRegisteredProgramIsNotInstalledDespiteEntryAndLog)
 {
     registry_sandbox sandbox(L"detection-deleted");
     sandbox.redirect_local_machine();
-    scratch_folder folder;
-    const fs::path program = folder.touch(L"Quillmar 3\\quillmar.exe");
-    folder.touch(L"Quillmar 3\\Uninstall.ulog");
+    scratch_folder folder(L"detection");
+    const fs::path program = touch(folder, L"Quillmar 3\\quillmar.exe");
+    touch(folder, L"Quillmar 3\\Uninstall.ulog");
     set_string(create_key(registry_root::local_machine, maker_key), L"Quillmar 3 Path", program.wstring());
     set_string(create_key(registry_root::local_machine,
                           L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3"),
@@ -150,11 +138,11 @@ TEST(PreviousLog, UninstallStringIsTakenAsStored)
 
 TEST(PreviousLog, FirstExistingCandidateWins)
 {
-    scratch_folder folder;
-    const fs::path second = folder.touch(L"b\\Uninstall.ulog");
-    const fs::path third = folder.touch(L"c\\Uninstall.ulog");
-    EXPECT_EQ(first_existing({folder.path / L"a\\Uninstall.ulog", second, third}), second.wstring());
-    EXPECT_EQ(first_existing({folder.path / L"a\\Uninstall.ulog"}), L"");
+    scratch_folder folder(L"detection");
+    const fs::path second = touch(folder, L"b\\Uninstall.ulog");
+    const fs::path third = touch(folder, L"c\\Uninstall.ulog");
+    EXPECT_EQ(first_existing({folder.path() / L"a\\Uninstall.ulog", second, third}), second.wstring());
+    EXPECT_EQ(first_existing({folder.path() / L"a\\Uninstall.ulog"}), L"");
     EXPECT_EQ(first_existing({}), L"");
 }
 
@@ -162,20 +150,20 @@ TEST(PreviousLog, QuotedUninstallStringFallsThroughToTheRegisteredProgram)
 {
     registry_sandbox sandbox(L"detection-quoted");
     sandbox.redirect_local_machine();
-    scratch_folder folder;
-    const fs::path log = folder.touch(L"Quillmar 3\\Uninstall.ulog");
-    const fs::path program = folder.touch(L"Quillmar 3\\quillmar.exe");
+    scratch_folder folder(L"detection");
+    const fs::path log = touch(folder, L"Quillmar 3\\Uninstall.ulog");
+    const fs::path program = touch(folder, L"Quillmar 3\\quillmar.exe");
     const reg_key entry = create_key(registry_root::local_machine,
                                      L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3");
-    const std::wstring quoted = L"\"" + (folder.path / L"Quillmar 3\\uninstall.exe").wstring() + L"\"";
+    const std::wstring quoted = L"\"" + (folder.path() / L"Quillmar 3\\uninstall.exe").wstring() + L"\"";
     set_string(entry, L"UninstallString", quoted);
 
     EXPECT_EQ(recorded_uninstall_string(), quoted);
     EXPECT_EQ(find_previous_log(program.wstring()), log.wstring());
 
     // Unquoted, the entry's candidate is found first.
-    const fs::path other = folder.touch(L"Uninstaller\\Uninstall.ulog");
-    set_string(entry, L"UninstallString", (folder.path / L"Uninstaller\\uninstall.exe").wstring());
+    const fs::path other = touch(folder, L"Uninstaller\\Uninstall.ulog");
+    set_string(entry, L"UninstallString", (folder.path() / L"Uninstaller\\uninstall.exe").wstring());
     EXPECT_EQ(find_previous_log(program.wstring()), other.wstring());
 }
 
@@ -184,10 +172,10 @@ TEST(PreviousLog, WithoutEntryTheInstallersOwnFolderComesFirst)
     registry_sandbox sandbox(L"detection-own");
     sandbox.redirect_local_machine();
     EXPECT_EQ(recorded_uninstall_string(), std::nullopt);
-    scratch_folder folder;
-    const fs::path program = folder.touch(L"Quillmar 3\\quillmar.exe");
+    scratch_folder folder(L"detection");
+    const fs::path program = touch(folder, L"Quillmar 3\\quillmar.exe");
     EXPECT_EQ(find_previous_log(program.wstring()), L"");
-    const fs::path log = folder.touch(L"Quillmar 3\\Uninstall.ulog");
+    const fs::path log = touch(folder, L"Quillmar 3\\Uninstall.ulog");
     EXPECT_EQ(find_previous_log(program.wstring()), log.wstring());
 
     const fs::path own_log = fs::path(executable_path()).parent_path() / uninstall_log_name;
