@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "core/product.h"
+#include "engine/entry_checks.h"
 #include "platform/registry.h"
 #include "records/uninstall_log.h"
 #include "support/registry_sandbox.h"
@@ -18,22 +19,6 @@ namespace {
 const std::wstring program = L"D:\\Apps\\Q\\Quillmar.exe";
 const std::wstring uninstaller = L"D:\\Apps\\Q\\Uninstall.exe";
 const std::wstring entry_path = std::wstring(uninstall_key_path) + L"\\Quillmar 3";
-
-DWORD value_count(const reg_key& key)
-{
-    DWORD count = 0;
-    EXPECT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               &count, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    return count;
-}
-
-std::wstring string_value(const reg_key& key, const wchar_t* name)
-{
-    std::wstring text;
-    EXPECT_TRUE(read_string(key, name, text)) << name;
-    return text;
-}
 
 class uninstall_registration_test : public ::testing::Test {
 protected:
@@ -61,18 +46,7 @@ TEST_F(uninstall_registration_test, a_first_registration_creates_the_twelve_valu
     reg_key entry = open_key(registry_root::local_machine, entry_path.c_str());
     ASSERT_TRUE(entry);
     EXPECT_EQ(value_count(entry), 12u);
-    for (const uninstall_value& value : uninstall_values(program, uninstaller, 2)) {
-        DWORD type = REG_NONE;
-        DWORD size = 0;
-        ASSERT_EQ(RegQueryValueExW(entry.get(), value.name.c_str(), nullptr, &type, nullptr, &size),
-                  ERROR_SUCCESS)
-            << value.name;
-        EXPECT_EQ(type, value.type) << value.name;
-        if (const auto* text = std::get_if<std::wstring>(&value.data)) {
-            EXPECT_EQ(size, (text->size() + 1) * sizeof(wchar_t)) << value.name;
-            EXPECT_EQ(string_value(entry, value.name.c_str()), *text);
-        }
-    }
+    expect_values(entry, uninstall_values(program, uninstaller, 2));
     std::uint32_t language = 0;
     ASSERT_TRUE(read_dword(entry, L"HvLanguage", language));
     EXPECT_EQ(language, 2u);

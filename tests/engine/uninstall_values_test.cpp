@@ -9,6 +9,7 @@
 
 #include "core/product.h"
 #include "platform/registry.h"
+#include "engine/entry_checks.h"
 #include "support/registry_sandbox.h"
 
 namespace {
@@ -55,30 +56,8 @@ TEST_F(write_uninstall_values_test, writes_every_value_with_its_type)
 {
     ASSERT_TRUE(write_uninstall_values(key, uninstall_values(program, uninstaller, 2)));
 
-    DWORD count = 0;
-    ASSERT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               &count, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(count, 12u);
-    for (const uninstall_value& value : uninstall_values(program, uninstaller, 2)) {
-        DWORD type = REG_NONE;
-        DWORD size = 0;
-        ASSERT_EQ(RegQueryValueExW(key.get(), value.name.c_str(), nullptr, &type, nullptr, &size),
-                  ERROR_SUCCESS)
-            << value.name;
-        EXPECT_EQ(type, value.type) << value.name;
-        if (const auto* text = std::get_if<std::wstring>(&value.data)) {
-            EXPECT_EQ(size, (text->size() + 1) * sizeof(wchar_t)) << value.name;
-            std::wstring stored;
-            ASSERT_TRUE(read_string(key, value.name.c_str(), stored));
-            EXPECT_EQ(stored, *text);
-        }
-        else {
-            std::uint32_t stored = 0;
-            ASSERT_TRUE(read_dword(key, value.name.c_str(), stored));
-            EXPECT_EQ(stored, std::get<std::uint32_t>(value.data)) << value.name;
-        }
-    }
+    EXPECT_EQ(value_count(key), 12u);
+    expect_values(key, uninstall_values(program, uninstaller, 2));
 }
 
 TEST_F(write_uninstall_values_test, the_name_and_the_uninstaller_decide_the_result)
