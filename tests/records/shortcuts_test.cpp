@@ -14,6 +14,11 @@ namespace {
 
 const std::wstring link_name = L"Quillmar 3.05c.lnk";
 
+shortcut_choice choose(const std::wstring& menu_folder, const std::wstring& desktop_folder)
+{
+    return {!menu_folder.empty(), menu_folder, !desktop_folder.empty(), desktop_folder};
+}
+
 std::set<std::wstring> names_in(const std::wstring& folder)
 {
     std::set<std::wstring> names;
@@ -66,7 +71,7 @@ TEST_F(shortcuts_test, a_missing_start_menu_folder_is_created_and_recorded_befor
 {
     std::wstring menu = scratch / L"Start Menu\\Programs\\Halden & Voss";
 
-    EXPECT_TRUE(create_shortcuts(log, program, {.menu_shortcut = true, .menu_folder = menu}));
+    EXPECT_TRUE(create_shortcuts(log, program, choose(menu, L"")));
 
     ASSERT_EQ(log.current.size(), 4u);
     const wchar_t* folders[] = {L"Start Menu", L"Start Menu\\Programs",
@@ -89,7 +94,7 @@ TEST_F(shortcuts_test, an_update_replaces_an_earlier_desktop_link_of_another_nam
 {
     earlier_installation_with_desktop_link();
 
-    EXPECT_TRUE(create_shortcuts(log, program, {.desktop_shortcut = true, .desktop_folder = desktop}));
+    EXPECT_TRUE(create_shortcuts(log, program, choose(L"", desktop)));
 
     EXPECT_EQ(names_in(desktop), std::set<std::wstring>{link_name});
     ASSERT_EQ(log.current.size(), 1u);
@@ -106,8 +111,7 @@ TEST_F(shortcuts_test, an_update_replaces_an_earlier_desktop_link_of_another_nam
 
 TEST_F(shortcuts_test, no_requested_shortcut_writes_no_record)
 {
-    EXPECT_TRUE(create_shortcuts(log, program, {.menu_folder = scratch / L"Menu",
-                                                .desktop_folder = desktop}));
+    EXPECT_TRUE(create_shortcuts(log, program, {false, scratch / L"Menu", false, desktop}));
 
     EXPECT_TRUE(log.current.empty());
     EXPECT_TRUE(names_in(desktop).empty());
@@ -121,7 +125,7 @@ TEST_F(shortcuts_test, a_failed_link_puts_the_earlier_one_back)
     // A folder of the link's name makes saving the link fail.
     fs::create_directories(desktop + L"\\" + link_name);
 
-    EXPECT_FALSE(create_shortcuts(log, program, {.desktop_shortcut = true, .desktop_folder = desktop}));
+    EXPECT_FALSE(create_shortcuts(log, program, choose(L"", desktop)));
 
     EXPECT_EQ(contents_of(earlier_link), "earlier link");
     EXPECT_TRUE(log.current.empty());
@@ -153,10 +157,7 @@ TEST_F(shortcuts_test, a_failed_start_menu_link_does_not_keep_the_desktop_link_f
     std::wstring blocked = scratch / L"Menu";
     fs::create_directories(blocked + L"\\" + link_name);
 
-    EXPECT_FALSE(create_shortcuts(log, program, {.menu_shortcut = true,
-                                                 .menu_folder = blocked,
-                                                 .desktop_shortcut = true,
-                                                 .desktop_folder = desktop}));
+    EXPECT_FALSE(create_shortcuts(log, program, choose(blocked, desktop)));
 
     ASSERT_EQ(log.current.size(), 2u);
     EXPECT_EQ(log.current[0].kind, record_kind::menu_shortcut);
