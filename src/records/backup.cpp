@@ -1,0 +1,239 @@
+#include "records/backup.h"
+
+#include <filesystem>
+#include <random>
+
+#include "core/product.h"
+#include "platform/registry.h"
+#include "platform/security.h"
+#include "records/uninstall_log.h"
+
+namespace {
+
+std::uint32_t engine_draw()
+{
+    static std::mt19937 engine{std::random_device{}()};
+    return static_cast<std::uint32_t>(engine());
+}
+
+bool is_missing(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+[[noreturn]] void throw_error(DWORD error, const char* what)
+{
+    throw std::system_error(static_cast<int>(error), std::system_category(), what);
+}
+
+// Clears the read-only attribute; false when the object does not exist.
+bool make_writable(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (is_missing(error))
+            return false;
+        throw_error(error, "GetFileAttributesW");
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) &&
+        !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+        throw_error(GetLastError(), "SetFileAttributesW");
+    return true;
+}
+
+void remove_object(const std::wstring& path, BOOL(WINAPI* remove)(LPCWSTR), const char* what)
+{
+    if (path.empty() || !make_writable(path))
+        return;
+    if (!remove(path.c_str())) {
+        const DWORD error = GetLastError();
+        if (!is_missing(error))
+            throw_error(error, what);
+    }
+}
+
+// Holds a privilege enabled for the lifetime of a registry step.
+class privilege_scope {
+public:
+    privilege_scope(const hive_calls& calls, const wchar_t* name) : calls_(calls), name_(name)
+    {
+        calls_.enable_privilege(name_, true);
+    }
+    privilege_scope(const privilege_scope&) = delete;
+    privilege_scope& operator=(const privilege_scope&) = delete;
+    ~privilege_scope()
+    {
+        try {
+            calls_.enable_privilege(name_, false);
+        }
+        catch (...) {
+            // The step's own outcome matters more than a privilege left on.
+        }
+    }
+
+private:
+    const hive_calls& calls_;
+    const wchar_t* name_;
+};
+
+// Puts the product's Uninstall key back as it was before the installation:
+// restored from its hive file, or deleted when the installation created it.
+void undo_uninstall_key(log_record& record)
+{
+    const hive_calls& calls = backup_hive_calls();
+    privilege_scope privilege(calls, L"SeRestorePrivilege");
+    const reg_key list = open_key(registry_root::local_machine, uninstall_list_key);
+    if (!list)
+        return;
+    const std::wstring name = product_key_name();
+    if (record.backup.empty()) {
+        RegDeleteTreeW(list.get(), name.c_str());
+        return;
+    }
+    reg_key product = open_key(list, name.c_str());
+    if (!product)
+        return;
+    const LSTATUS status = calls.restore_key(product.get(), record.backup.c_str());
+    product.reset();
+    // The hive file is the only copy of the old key until it is back.
+    if (status == ERROR_SUCCESS) {
+        DeleteFileW(record.backup.c_str());
+        record.backup.clear();
+    }
+}
+
+void undo(log_record& record)
+{
+    switch (record.kind) {
+    case record_kind::directory:
+        remove_folder(record.path);
+        break;
+    case record_kind::uninstall_key:
+        try {
+            undo_uninstall_key(record);
+        }
+        catch (...) {
+            // A registry failure never stops the rollback of the files.
+        }
+        break;
+    case record_kind::associations:
+        break;
+    default:
+        // A shortcut whose creation failed has no path; nothing of it exists.
+        if (record.path.empty())
+            break;
+        remove_file(record.path);
+        if (!record.backup.empty())
+            MoveFileExW(record.backup.c_str(), record.path.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+        break;
+    }
+}
+
+}
+
+random_draw& backup_random_draw()
+{
+    static random_draw draw = engine_draw;
+    return draw;
+}
+
+std::wstring unique_temp_path(const std::wstring& pattern)
+{
+    static constexpr wchar_t digits[] = L"0123456789abcdef";
+    const std::filesystem::path folder = std::filesystem::temp_directory_path();
+    for (;;) {
+        std::wstring name = pattern;
+        for (wchar_t& c : name) {
+            if (c == L'%')
+                c = digits[(std::uint64_t{backup_random_draw()()} * 16) >> 32];
+        }
+        std::wstring path = (folder / name).wstring();
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        // A folder that cannot be examined would make every name look taken.
+        const DWORD error = GetLastError();
+        if (!is_missing(error))
+            throw_error(error, "GetFileAttributesW");
+        return path;
+    }
+}
+
+std::wstring make_backup(const std::wstring& source, bool copy, std::error_code& error)
+{
+    error.clear();
+    std::wstring name;
+    try {
+        name = unique_temp_path(L"hv-%%%%%.tmp");
+    }
+    catch (const std::system_error& e) {
+        // No temporary folder: no backup.
+        error = e.code();
+        return {};
+    }
+    if (source.empty())
+        return name;
+    const BOOL done = copy ? CopyFileW(source.c_str(), name.c_str(), TRUE)
+                           : MoveFileExW(source.c_str(), name.c_str(),
+                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+    if (done)
+        return name;
+    error.assign(static_cast<int>(GetLastError()), std::system_category());
+    return {};
+}
+
+std::wstring make_backup(const std::wstring& source, bool copy)
+{
+    std::error_code ignored;
+    return make_backup(source, copy, ignored);
+}
+
+hive_calls& backup_hive_calls()
+{
+    static hive_calls calls{
+        [](const wchar_t* privilege, bool enable) { return enable_privilege(privilege, enable); },
+        [](HKEY key, const wchar_t* file) { return RegSaveKeyW(key, file, nullptr); },
+        [](HKEY key, const wchar_t* file) { return RegRestoreKeyW(key, file, 0); },
+    };
+    return calls;
+}
+
+void remove_file(const std::wstring& path)
+{
+    remove_object(path, DeleteFileW, "DeleteFileW");
+}
+
+void remove_folder(const std::wstring& path)
+{
+    remove_object(path, RemoveDirectoryW, "RemoveDirectoryW");
+}
+
+void uninstall_log::add_uninstall_key(const reg_key& key)
+{
+    pending = true;
+    current.push_back({record_kind::uninstall_key, {}, {}, false, -1});
+    if (!key)
+        return;
+    log_record& record = current.back();
+    record.backup = make_backup({}, false);
+    if (record.backup.empty())
+        return;
+    const hive_calls& calls = backup_hive_calls();
+    privilege_scope privilege(calls, L"SeBackupPrivilege");
+    if (calls.save_key(key.get(), record.backup.c_str()) != ERROR_SUCCESS) {
+        DeleteFileW(record.backup.c_str());
+        record.backup.clear();
+    }
+}
+
+void uninstall_log::rollback()
+{
+    // A record leaves the list once undone, so a rollback stopped by an
+    // error holds exactly what is still to undo.
+    while (!current.empty()) {
+        undo(current.back());
+        current.pop_back();
+    }
+    pending = false;
+}
