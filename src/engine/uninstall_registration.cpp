@@ -4,13 +4,14 @@
 
 #include "core/product.h"
 #include "platform/registry.h"
+#include "records/backup.h"
 #include "records/uninstall_log.h"
 
 bool register_uninstall_entry(uninstall_log& log, const std::wstring& program_path,
                               const std::wstring& uninstaller_path, language_index language)
 {
     try {
-        reg_key uninstall = open_key(registry_root::local_machine, uninstall_key_path);
+        reg_key uninstall = open_key(registry_root::local_machine, uninstall_list_key);
         if (!uninstall)
             return false;
 

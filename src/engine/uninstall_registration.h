@@ -15,9 +15,6 @@
 class reg_key;
 class uninstall_log;
 
-inline constexpr const wchar_t* uninstall_key_path =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
 struct uninstall_value {
     std::wstring name;
     DWORD type = REG_SZ; // REG_SZ with a text, REG_DWORD with a number

@@ -10,6 +10,7 @@
 #include "core/product.h"
 #include "engine/entry_checks.h"
 #include "platform/registry.h"
+#include "records/backup.h"
 #include "records/uninstall_log.h"
 #include "support/registry_sandbox.h"
 #include "support/test_support.h"
@@ -18,7 +19,7 @@ namespace {
 
 const std::wstring program = L"D:\\Apps\\Q\\Quillmar.exe";
 const std::wstring uninstaller = L"D:\\Apps\\Q\\Uninstall.exe";
-const std::wstring entry_path = std::wstring(uninstall_key_path) + L"\\Quillmar 3";
+const std::wstring entry_path = std::wstring(uninstall_list_key) + L"\\Quillmar 3";
 
 class uninstall_registration_test : public ::testing::Test {
 protected:
@@ -39,7 +40,7 @@ protected:
 
 TEST_F(uninstall_registration_test, a_first_registration_creates_the_twelve_values)
 {
-    create_key(registry_root::local_machine, uninstall_key_path);
+    create_key(registry_root::local_machine, uninstall_list_key);
 
     EXPECT_TRUE(register_uninstall_entry(log, program, uninstaller, 2));
 
@@ -60,7 +61,7 @@ TEST_F(uninstall_registration_test, a_first_registration_creates_the_twelve_valu
 
 TEST_F(uninstall_registration_test, the_language_is_the_current_one_by_default)
 {
-    create_key(registry_root::local_machine, uninstall_key_path);
+    create_key(registry_root::local_machine, uninstall_list_key);
     language_index& current = locale_state::instance().current;
     language_index saved = current;
     current = 11;
@@ -119,5 +120,5 @@ TEST_F(uninstall_registration_test, a_missing_uninstall_key_records_and_writes_n
 
     EXPECT_TRUE(log.current.empty());
     EXPECT_FALSE(log.pending);
-    EXPECT_FALSE(open_key(registry_root::local_machine, uninstall_key_path));
+    EXPECT_FALSE(open_key(registry_root::local_machine, uninstall_list_key));
 }

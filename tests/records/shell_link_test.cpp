@@ -12,7 +12,7 @@
 
 #include "core/product.h"
 #include "platform/com.h"
-#include "records/scratch_folder.h"
+#include "records/log_test_support.h"
 
 namespace {
 
@@ -64,12 +64,13 @@ void expect_thread_uninitialised()
 class shell_link_test : public ::testing::Test {
 protected:
     scratch_folder scratch{L"shell-link"};
-    std::wstring program = scratch / L"Quillmar 3\\Quillmar.exe";
-    std::wstring menu = scratch / L"Menu";
+    std::wstring program = (scratch / L"Quillmar 3\\Quillmar.exe").wstring();
+    std::wstring menu = (scratch / L"Menu").wstring();
 
     void SetUp() override
     {
-        scratch_folder::write_file(program);
+        std::filesystem::create_directories(std::filesystem::path{program}.parent_path());
+        write_bytes(program, "x");
         std::filesystem::create_directories(menu);
     }
 };
@@ -131,7 +132,7 @@ TEST_F(shell_link_test, writes_a_link_to_the_program_started_in_its_folder)
 
 TEST_F(shell_link_test, replaces_a_file_of_the_same_name)
 {
-    scratch_folder::write_file(menu + L"\\Quillmar 3.05c.lnk", "not a link");
+    write_bytes(menu + L"\\Quillmar 3.05c.lnk", "not a link");
 
     std::wstring file = create_shortcut(program, menu, product_name(false));
 
@@ -148,7 +149,7 @@ TEST_F(shell_link_test, an_empty_name_takes_the_program_name)
 
 TEST_F(shell_link_test, a_folder_that_cannot_take_the_link_raises_the_hresult)
 {
-    std::wstring missing = scratch / L"missing";
+    std::wstring missing = (scratch / L"missing").wstring();
     try {
         create_shortcut(program, missing, product_name(false));
         FAIL() << "nothing was raised";

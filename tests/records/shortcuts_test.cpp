@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "records/scratch_folder.h"
+#include "records/log_test_support.h"
 #include "records/uninstall_log.h"
 
 namespace fs = std::filesystem;
@@ -27,38 +27,34 @@ std::set<std::wstring> names_in(const std::wstring& folder)
     return names;
 }
 
-std::string contents_of(const fs::path& file)
-{
-    std::ifstream in{file, std::ios::binary};
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class shortcuts_test : public ::testing::Test {
 protected:
     scratch_folder scratch{L"shortcuts"};
-    std::wstring program = scratch / L"Quillmar 3\\Quillmar.exe";
-    std::wstring desktop = scratch / L"Desktop";
-    std::wstring earlier_link = scratch / L"Desktop\\Quillmar 3.05b.lnk";
+    std::wstring program = (scratch / L"Quillmar 3\\Quillmar.exe").wstring();
+    std::wstring desktop = (scratch / L"Desktop").wstring();
+    std::wstring earlier_link = (scratch / L"Desktop\\Quillmar 3.05b.lnk").wstring();
     uninstall_log log;
 
     void SetUp() override
     {
-        scratch_folder::write_file(program);
+        fs::create_directories(fs::path{program}.parent_path());
+        write_bytes(program, "x");
         fs::create_directories(desktop);
     }
 
     // The log of an earlier installation that made a desktop link of another name.
     void earlier_installation_with_desktop_link()
     {
-        scratch_folder::write_file(earlier_link, "earlier link");
+        write_bytes(earlier_link, "earlier link");
         log.previous.push_back({record_kind::desktop_shortcut, earlier_link, L"", true, -1});
     }
 
     // Writes the log and reads it back as the next installation would.
     uninstall_log written_and_read_back()
     {
-        std::wstring file = scratch / L"Uninstall.ulog";
-        EXPECT_TRUE(log.write(file, scratch / L"Quillmar 3", scratch / L"Menu"));
+        std::wstring file = (scratch / L"Uninstall.ulog").wstring();
+        EXPECT_TRUE(
+            log.write(file, (scratch / L"Quillmar 3").wstring(), (scratch / L"Menu").wstring()));
         uninstall_log next;
         next.read(file);
         return next;
@@ -69,7 +65,7 @@ protected:
 
 TEST_F(shortcuts_test, a_missing_start_menu_folder_is_created_and_recorded_before_the_link)
 {
-    std::wstring menu = scratch / L"Start Menu\\Programs\\Halden & Voss";
+    std::wstring menu = (scratch / L"Start Menu\\Programs\\Halden & Voss").wstring();
 
     EXPECT_TRUE(create_shortcuts(log, program, choose(menu, L"")));
 
@@ -111,7 +107,7 @@ TEST_F(shortcuts_test, an_update_replaces_an_earlier_desktop_link_of_another_nam
 
 TEST_F(shortcuts_test, no_requested_shortcut_writes_no_record)
 {
-    EXPECT_TRUE(create_shortcuts(log, program, {false, scratch / L"Menu", false, desktop}));
+    EXPECT_TRUE(create_shortcuts(log, program, {false, (scratch / L"Menu").wstring(), false, desktop}));
 
     EXPECT_TRUE(log.current.empty());
     EXPECT_TRUE(names_in(desktop).empty());
@@ -127,7 +123,7 @@ TEST_F(shortcuts_test, a_failed_link_puts_the_earlier_one_back)
 
     EXPECT_FALSE(create_shortcuts(log, program, choose(L"", desktop)));
 
-    EXPECT_EQ(contents_of(earlier_link), "earlier link");
+    EXPECT_EQ(read_bytes(earlier_link), "earlier link");
     EXPECT_TRUE(log.current.empty());
     EXPECT_FALSE(log.pending);
 
@@ -154,7 +150,7 @@ TEST_F(shortcuts_test, a_failed_link_without_an_earlier_one_is_recorded_as_not_d
 
 TEST_F(shortcuts_test, a_failed_start_menu_link_does_not_keep_the_desktop_link_from_being_made)
 {
-    std::wstring blocked = scratch / L"Menu";
+    std::wstring blocked = (scratch / L"Menu").wstring();
     fs::create_directories(blocked + L"\\" + link_name);
 
     EXPECT_FALSE(create_shortcuts(log, program, choose(blocked, desktop)));
