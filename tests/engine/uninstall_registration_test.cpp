@@ -75,7 +75,7 @@ TEST_F(uninstall_registration_test, the_language_is_the_current_one_by_default)
     EXPECT_EQ(language, 11u);
 }
 
-TEST_F(uninstall_registration_test, a_registration_over_an_entry_saves_it_first_and_keeps_foreign_values)
+TEST_F(uninstall_registration_test, registering_again_saves_the_entry_first_and_keeps_foreign_values)
 {
     {
         reg_key entry = create_key(registry_root::local_machine, entry_path.c_str());

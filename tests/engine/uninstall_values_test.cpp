@@ -81,6 +81,7 @@ TEST_F(write_uninstall_values_test, writes_that_fail_are_passed_over)
     reg_key read_only{handle};
 
     bool ok = true;
-    EXPECT_NO_THROW(ok = write_uninstall_values(read_only, uninstall_values(program, uninstaller, 1)));
+    auto values = uninstall_values(program, uninstaller, 1);
+    EXPECT_NO_THROW(ok = write_uninstall_values(read_only, values));
     EXPECT_FALSE(ok);
 }

@@ -107,7 +107,8 @@ TEST_F(shortcuts_test, an_update_replaces_an_earlier_desktop_link_of_another_nam
 
 TEST_F(shortcuts_test, no_requested_shortcut_writes_no_record)
 {
-    EXPECT_TRUE(create_shortcuts(log, program, {false, (scratch / L"Menu").wstring(), false, desktop}));
+    shortcut_choice neither{false, (scratch / L"Menu").wstring(), false, desktop};
+    EXPECT_TRUE(create_shortcuts(log, program, neither));
 
     EXPECT_TRUE(log.current.empty());
     EXPECT_TRUE(names_in(desktop).empty());
