@@ -8,6 +8,11 @@
 
 inline constexpr std::wstring_view maker_name = L"Halden & Voss";
 
+// The maker's contact data, shown in the list of installed programs and in
+// the About box.
+inline constexpr std::wstring_view maker_web_address = L"https://www.halden-voss.example/";
+inline constexpr std::wstring_view maker_support_telephone = L"+44 20 7946 0731";
+
 // Major, minor, build and revision in 16-bit fields, major most significant.
 inline constexpr std::uint64_t product_version = 0x0003'0005'0003'0001;
 
