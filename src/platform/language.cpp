@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr wchar_t uninstall_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 constexpr LANGID primary_of(LANGID language) { return language & 0x3FF; }
 constexpr LANGID sub_language_of(LANGID language) { return language >> 10; }
@@ -201,7 +200,7 @@ void select_initial_language(const user_language_source& user_language)
     set_language(default_language(product_language_mask, user_language));
 
     try {
-        const std::wstring entry = uninstall_key + product_key_name();
+        const std::wstring entry = product_uninstall_key();
         if (reg_key key = open_key(registry_root::local_machine, entry.c_str())) {
             std::uint32_t recorded = 0;
             // A value from outside the table would index past it.

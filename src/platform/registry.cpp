@@ -218,6 +218,11 @@ bool read_string(const reg_key& key, const wchar_t* name, std::wstring& out)
     return true;
 }
 
+std::wstring product_uninstall_key()
+{
+    return std::wstring(uninstall_list_key) + L"\\" + product_key_name();
+}
+
 std::wstring registered_product_path(unsigned product_code)
 {
     try {

@@ -51,6 +51,12 @@ private:
 // registered program paths of the maker's products under HKLM.
 inline constexpr const wchar_t* maker_key = L"Software\\Halden & Voss";
 
+// The list of installed programs under HKEY_LOCAL_MACHINE, and the product's
+// entry in it.
+inline constexpr const wchar_t* uninstall_list_key =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+std::wstring product_uninstall_key();
+
 struct registry_number {
     enum class kind { none, dword, qword };
     kind type = kind::none;

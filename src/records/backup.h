@@ -36,10 +36,6 @@ struct hive_calls {
 };
 hive_calls& backup_hive_calls();
 
-// "Software\Microsoft\Windows\CurrentVersion\Uninstall" under HKEY_LOCAL_MACHINE.
-inline constexpr const wchar_t* uninstall_list_key =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
 // Deletes a file or an empty folder, clearing a read-only attribute first;
 // a missing one counts as deleted. Raises the system's error otherwise.
 void remove_file(const std::wstring& path);

@@ -78,7 +78,7 @@ std::wstring first_existing(const std::vector<std::filesystem::path>& candidates
 
 std::optional<std::wstring> recorded_uninstall_string()
 {
-    const std::wstring entry = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + product_key_name();
+    const std::wstring entry = product_uninstall_key();
     try {
         const reg_key key = open_key(registry_root::local_machine, entry.c_str());
         std::wstring value;

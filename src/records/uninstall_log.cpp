@@ -165,7 +165,7 @@ std::wstring record_text(const log_record& record)
 {
     switch (record.kind) {
     case record_kind::uninstall_key:
-        return L"HKEY_LOCAL_MACHINE\\" + std::wstring(uninstall_list_key) + L"\\" + product_key_name();
+        return L"HKEY_LOCAL_MACHINE\\" + product_uninstall_key();
     case record_kind::associations:
         return L"HKEY_CLASSES_ROOT\\...";
     case record_kind::directx_update:
