@@ -7,9 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/install-packages.sh
-scripts/fetch-deps.sh
-cmake --preset windows
+scripts/prepare.sh
 cmake --build --preset windows --target installer
 
 state=$root/build/wine-run-installer

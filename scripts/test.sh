@@ -5,8 +5,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/install-packages.sh
-scripts/fetch-deps.sh
-cmake --preset windows
+scripts/prepare.sh
 cmake --build --preset windows
 ctest --preset windows
