@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Pictures of every wizard page and the About box in each of the installer's
+# twelve languages, and in English at 144 DPI, taken by the wizard tour on a
+# virtual display with a Wine prefix of their own. Writes OUTPUT/<name>/*.png
+# and OUTPUT/index.html.
+#   wizard-screenshots.sh BUILD_DIR OUTPUT
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine-common.sh"
+source "$here/wizard-common.sh"
+
+build=$(cd "$1" && pwd)
+output=$2
+mkdir -p "$output"
+output=$(cd "$output" && pwd)
+state=$build/wine-screenshots
+
+# name, language index, Unix locale, pixels per inch
+runs=(
+    "fr 0 fr_FR.UTF-8 96" "en 1 en_US.UTF-8 96" "de 2 de_DE.UTF-8 96" "es 3 es_ES.UTF-8 96"
+    "pt 4 pt_PT.UTF-8 96" "tr 7 tr_TR.UTF-8 96" "ro 9 ro_RO.UTF-8 96" "it 11 it_IT.UTF-8 96"
+    "cs 12 cs_CZ.UTF-8 96" "hu 19 hu_HU.UTF-8 96" "ar 21 ar_SA.UTF-8 96" "hr 24 hr_HR.UTF-8 96"
+    "en-144dpi 1 en_US.UTF-8 144"
+)
+
+wine_setup_env "$state"
+"$here/wine-session" start "$state" >/dev/null || exit 1
+trap '"$here/wine-session" stop "$state" >/dev/null' EXIT
+
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillmar 3'
+reg() { "$wine_loader" reg "$@" </dev/null >/dev/null 2>&1; }
+
+failed=0
+{
+    echo "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Wizard pictures</title></head><body>"
+    echo "<h1>The wizard in every installer language</h1>"
+} >"$output/index.html"
+for run in "${runs[@]}"; do
+    read -r name index locale dpi <<<"$run"
+    folder=$output/$name
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    # A first installation each time, started in the language of the run:
+    # the language an earlier installation recorded decides it, as on a
+    # user's machine.
+    reg delete 'HKLM\Software\Halden & Voss' /v 'Quillmar 3 Path' /f
+    reg delete "$uninstall_key" /f
+    reg add "$uninstall_key" /v HvLanguage /t REG_DWORD /d "$index" /f
+    reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f
+    echo "== $name ($locale, $dpi DPI)"
+    LC_ALL=$locale LANG=$locale "$here/wine-run" "$state" "$build/tests/ui/wizard_tour.exe" \
+        "$(windows_path "$build/src/Quillmar3Setup.exe")" "$(windows_path "$folder")" >"$folder/texts.txt" 2>&1
+    rc=$?
+    [[ $rc -eq 0 ]] || { echo "   tour failed with $rc (see $folder/texts.txt)"; failed=1; }
+    pictures_to_png "$folder"
+    {
+        echo "<h2>$name ($locale, $dpi DPI)</h2><p><a href=\"$name/texts.txt\">texts</a></p><p>"
+        for png in "$folder"/*.png; do
+            [[ -e $png ]] && echo "<img src=\"$name/$(basename "$png")\" title=\"$(basename "$png")\"> "
+        done
+        echo "</p>"
+    } >>"$output/index.html"
+done
+reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
+echo "</body></html>" >>"$output/index.html"
+echo "index: $output/index.html"
+exit $failed
