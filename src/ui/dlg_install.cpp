@@ -2,6 +2,7 @@
 
 #include "core/installer_context.h"
 #include "core/product.h"
+#include "engine/installation.h"
 #include "platform/string_table.h"
 #include "resources/resource_ids.h"
 
@@ -107,6 +108,27 @@ void dlg_install::end_wait()
 
 bool dlg_install::do_installation()
 {
-    // The sequence itself comes with the engine.
-    return false;
+    try {
+        auto& context = installer_context::instance();
+        const installation_request request{context.install_folder,    context.menu_folder,
+                                           context.menu_shortcut,     context.desktop_shortcut,
+                                           context.existing_state,    context.existing_version};
+        installation_state state{context.log, context.instance_mutex,
+                                 [&context](std::wstring& folder, std::wstring& error_text) {
+                                     if (!context.make_temporary_folder(error_text))
+                                         return false;
+                                     folder = context.temporary_folder;
+                                     return true;
+                                 }};
+        return run_installation(request, state, *this);
+    }
+    catch (...) {
+        // Reaching the installer's state failed before anything was done.
+        try {
+            set_status(format_text(load_string(1121), error_code_text(std::current_exception())));
+        }
+        catch (...) {
+        }
+        return false;
+    }
 }
