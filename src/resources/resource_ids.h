@@ -7,6 +7,16 @@
 #define RT_PAYLOAD 260
 #define IDR_PAYLOAD 134
 
+// The install and end pages.
+#define IDD_INSTALL 135
+#define IDD_END 137
+#define IDC_INSTALL_LOG 1015
+#define IDC_INSTALL_PROGRESS 1014
+
+// Controls several pages share.
+#define IDC_STATUS 1003
+#define IDC_INFO 1016
+
 // The wizard frame, its first three pages and the About box.
 #define IDD_ABOUT 100
 #define IDD_WIZARD 101
@@ -31,7 +41,6 @@
 
 // Controls of the frame.
 #define IDC_BACK 3
-#define IDC_STATUS 1003
 #define IDC_SEPARATOR 1002
 #define IDC_PICTURE_PANEL 1005
 #define IDC_SIZE_GRIP 1024

@@ -1,4 +1,4 @@
-// The end page (placeholder until the installation sequence lands).
+// The end page: the final text after a completed installation.
 #pragma once
 
 #include "ui/basic_dialog.h"
@@ -7,7 +7,8 @@ class dlg_end : public basic_dialog {
 public:
     static dlg_end& instance();
 
-    void update_texts() override {}
-    void on_size(int, int) override {}
-    void show_final_text() {}
+    void update_texts() override;
+    void on_size(int width, int height) override;
+
+    void show_final_text();
 };
