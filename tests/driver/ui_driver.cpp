@@ -434,8 +434,11 @@ void type_text(HWND edit, const std::wstring& typed, milliseconds timeout)
 {
     if (!is_enabled(edit))
         throw driver_error("cannot type into a disabled control");
-    // Typing replaces the selection, so select everything first.
+    // Typing replaces the selection, so select everything first; nothing
+    // typed is a Backspace on the selection.
     ask(edit, EM_SETSEL, 0, -1);
+    if (typed.empty())
+        post(edit, WM_CHAR, VK_BACK, 1);
     for (wchar_t c : typed)
         post(edit, WM_CHAR, c, 1);
     std::wstring shown = wait_for_text(edit, typed, timeout);
@@ -565,10 +568,17 @@ picture capture_window(HWND window)
     bool drawn = false;
     if (memory && bitmap) {
         HGDIOBJ previous = SelectObject(memory, bitmap);
-        if (process_of(window) == GetCurrentProcessId())
-            drawn = PrintWindow(window, memory, 0) != FALSE;
-        else
+        if (process_of(window) == GetCurrentProcessId()) {
+            // What the window and its children last painted, whatever covers it.
+            RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            HDC source = GetWindowDC(window);
+            drawn = source && BitBlt(memory, 0, 0, shot.width, shot.height, source, 0, 0, SRCCOPY);
+            if (source)
+                ReleaseDC(window, source);
+        }
+        else {
             drawn = BitBlt(memory, 0, 0, shot.width, shot.height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+        }
         GdiFlush();
         if (drawn) {
             const auto* pixels = static_cast<const std::uint32_t*>(bits);

@@ -134,9 +134,9 @@ struct picture {
 };
 
 // The window's picture, cropped to its rectangle, caption and frame
-// included. A window of this process draws itself into the picture
-// (PrintWindow); another program's window is copied from the screen, so
-// nothing may cover it.
+// included. A window of this process is taken from what it painted, whatever
+// covers it; another program's window is copied from the screen, so nothing
+// may cover it.
 picture capture_window(HWND window);
 
 // The number of distinct colours, counted up to `limit`: a blank picture has one.
