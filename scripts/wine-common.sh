@@ -28,17 +28,6 @@ wine_absolute() {
     fi
 }
 
-# The start time of a process (clock ticks after boot), empty when it does not run.
-wine_start_time() {
-    local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    # Fields after the command name, which may hold spaces: state is 3, start time 22.
-    stat=${stat##*) }
-    # shellcheck disable=SC2086
-    set -- $stat
-    printf '%s\n' "${20}"
-}
-
 wine_parent_pid() {
     local stat
     stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
@@ -48,12 +37,16 @@ wine_parent_pid() {
     printf '%s\n' "$2"
 }
 
-# "pid-starttime" of a running process: an identity that a reused pid never matches.
+# "pid-starttime" of a running process: an identity that a reused pid never
+# matches. A process that has ended but is not yet reaped has none.
 wine_process_tag() {
-    local start
-    start=$(wine_start_time "$1") || return 1
-    [[ -n $start ]] || return 1
-    printf '%s-%s\n' "$1" "$start"
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    stat=${stat##*) }
+    # shellcheck disable=SC2086
+    set -- "$1" $stat
+    [[ $2 != Z && $2 != X && -n ${21:-} ]] || return 1
+    printf '%s-%s\n' "$1" "${21}"
 }
 
 # Whether a tag still names the process it was taken from.
