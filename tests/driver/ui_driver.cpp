@@ -269,9 +269,16 @@ process::process(const std::wstring& program, const std::wstring& arguments)
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info))
-        throw_last_error("cannot start " + utf8(program));
+    // Wine on a heavily loaded machine now and then fails a start with
+    // ERROR_INTERNAL_ERROR before the program runs at all; a second try starts it.
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &info))
+            break;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 3)
+            throw_last_error("cannot start " + utf8(program));
+        Sleep(200);
+    }
     CloseHandle(info.hThread);
     handle_ = info.hProcess;
     id_ = info.dwProcessId;
