@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Everything from a fresh Debian 12 machine to a running installer: packages,
 # the target's dependencies, configure, build, then the installer under Wine.
-# With a DISPLAY the wizard opens there for the user. Without one a virtual
-# display is started and a complete quick installation is driven through the
-# real windows: the texts of every page, the install log, where the product
-# went and a picture of every page are printed. Ends with the installer's
-# exit code.
+# With a DISPLAY the wizard opens there for the user, in a prefix kept
+# between runs (build/wine-run-installer/prefix). Without one a virtual
+# display is started in a session of its own and a complete quick
+# installation is driven through the real windows: the texts every page
+# showed, the install log, where the product went and a picture of every
+# page are printed. Ends with the installer's exit code; the drive is ended
+# after HV_INSTALLER_TIMEOUT seconds (default 600).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -14,25 +16,28 @@ scripts/prepare.sh
 cmake --build --preset windows --target installer wizard_tour
 
 state=$root/build/wine-run-installer
+installer=$root/build/src/Quillmar3Setup.exe
 mkdir -p "$state"
 source scripts/wine-common.sh
 source scripts/wizard-common.sh
 set +e
 if [[ -n ${DISPLAY:-} ]]; then
-    wine_setup_env "$state"
-    wine_ensure_prefix "$state"
-    "$wine_loader" build/src/Quillmar3Setup.exe "$@"
+    wine_setup_env
+    wine_ensure_template "$state" || exit 1
+    WINEPREFIX=$state/prefix "$wine_loader" "$installer" "$@"
     rc=$?
-    "$wine_server" -w 2>/dev/null
+    WINEPREFIX=$state/prefix "$wine_server" -w 2>/dev/null
 else
     pictures=$root/build/run-installer-pictures
     rm -rf "$pictures"
     mkdir -p "$pictures"
-    scripts/wine-session start "$state" >/dev/null
-    scripts/wine-run "$state" build/tests/ui/wizard_tour.exe \
-        "$(windows_path "$root/build/src/Quillmar3Setup.exe")" "$(windows_path "$pictures")"
+    limit=${HV_INSTALLER_TIMEOUT:-600}
+    timeout --kill-after=20 "$limit" scripts/wine-run "$state" build/tests/ui/wizard_tour.exe \
+        "$(windows_path "$installer")" "$(windows_path "$pictures")"
     rc=$?
-    scripts/wine-session stop "$state" >/dev/null
+    if [[ $rc -eq 124 ]]; then
+        echo "the drive through the wizard did not end within $limit s; it was ended" >&2
+    fi
     echo "Pictures of the pages (PNG):"
     pictures_to_png "$pictures"
 fi
