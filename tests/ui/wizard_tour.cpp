@@ -1,4 +1,4 @@
-// wizard_tour INSTALLER OUTPUT_FOLDER
+// wizard_tour INSTALLER OUTPUT_FOLDER [--language INDEX] [--dpi PIXELS_PER_INCH]
 //
 // Walks a user's way through the real installer's wizard: the start page,
 // the About box, the mode page, a look at the options page, back to a quick
@@ -6,9 +6,14 @@
 // every page shows, the install log and where the product went, saves a
 // picture of each page (BMP) in OUTPUT_FOLDER and ends with the installer's
 // exit code. Every wait has a limit; a failed step ends the installer.
+// --language records that language for an earlier installation, which the
+// installer starts in; --dpi sets the user's screen resolution first. Both
+// change the prefix the tour runs in: give them only in a prefix of its own.
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cwchar>
 #include <exception>
 #include <string>
 #include <vector>
@@ -63,7 +68,10 @@ std::wstring shown_text(HWND control)
 void print_controls(HWND parent)
 {
     for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (!IsWindowVisible(child) || class_of(child) == L"#32770" || class_of(child) == L"ScrollBar")
+        const std::wstring kind = class_of(child);
+        if (!IsWindowVisible(child) || kind == L"#32770" || kind == L"ScrollBar" || kind == L"msctls_progress32")
+            continue;
+        if (kind == L"Static" && (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
             continue;
         const std::wstring text = shown_text(child);
         if (!text.empty())
@@ -88,6 +96,7 @@ public:
         drv::click(drv::page_control(frame_, 1019));
         next(1007);
         page(L"page2-options");
+        shown_folder_ = drv::text(drv::page_control(frame_, 1007));
         back(1021);
         drv::click(drv::page_control(frame_, 1018));
         next(1014);
@@ -95,7 +104,7 @@ public:
 
         say(L"Installing...");
         PostMessageW(button(IDOK), BM_CLICK, 0, 0);
-        drv::wait_for_enabled(button(IDCANCEL), true, 600s);
+        wait_for_installation(600s);
         page(L"page3-log");
 
         const bool installed = drv::is_enabled(button(IDOK)) && drv::text(button(IDCANCEL)) != cancel_text_;
@@ -116,6 +125,7 @@ public:
     }
 
     const std::vector<std::wstring>& pictures() const { return pictures_; }
+    const std::wstring& shown_folder() const { return shown_folder_; }
 
 private:
     drv::process program_;
@@ -123,8 +133,21 @@ private:
     HWND frame_ = nullptr;
     std::wstring cancel_text_;
     std::vector<std::wstring> pictures_;
+    std::wstring shown_folder_;
 
     HWND button(int id) const { return drv::control(frame_, id); }
+
+    // Done, completed or failed: Back stays disabled, Next and Exit are
+    // enabled again (while it runs all three are disabled).
+    void wait_for_installation(std::chrono::seconds limit)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (drv::is_enabled(button(3)) || !drv::is_enabled(button(IDOK)) || !drv::is_enabled(button(IDCANCEL))) {
+            if (std::chrono::steady_clock::now() > deadline)
+                throw drv::driver_error("the installation did not end in time");
+            Sleep(50);
+        }
+    }
 
     void next(int marker) { move(IDOK, marker); }
     void back(int marker) { move(3, marker); }
@@ -178,31 +201,79 @@ private:
     }
 };
 
-// Where the product went: the folder of the uninstaller of its Uninstall entry.
-std::wstring install_location()
+// Where the product went: the folder of the uninstaller of its Uninstall
+// entry, else the folder the options page showed.
+std::wstring install_location(const std::wstring& shown_folder)
 {
     wchar_t value[MAX_PATH * 2]{};
     DWORD size = sizeof value;
     if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3",
-                     L"UninstallString", RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-        return L"(no Uninstall entry)";
-    std::wstring path = value;
-    return path.substr(0, path.find_last_of(L'\\'));
+                     L"UninstallString", RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS) {
+        const std::wstring path = value;
+        if (const auto end = path.find_last_of(L'\\'); end != std::wstring::npos)
+            return path.substr(0, end);
+    }
+    return shown_folder;
+}
+
+void list_files(const std::wstring& folder, const std::wstring& prefix)
+{
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            list_files(folder + L"\\" + name, prefix + name + L"\\");
+        else
+            say(L"    " + prefix + name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+void set_dword(HKEY root, const wchar_t* key, const wchar_t* name, DWORD value)
+{
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+        throw drv::driver_error("cannot create a registry key for the tour");
+    const LSTATUS status = RegSetValueExW(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(handle);
+    if (status != ERROR_SUCCESS)
+        throw drv::driver_error("cannot write a registry value for the tour");
 }
 
 }
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: wizard_tour INSTALLER OUTPUT_FOLDER\n");
+    const char* usage = "usage: wizard_tour INSTALLER OUTPUT_FOLDER [--language INDEX] [--dpi PIXELS_PER_INCH]\n";
+    if (argc < 3 || argc % 2 == 0) {
+        std::fprintf(stderr, "%s", usage);
         return 2;
     }
     CreateDirectoryW(argv[2], nullptr);
     try {
+        for (int i = 3; i + 1 < argc; i += 2) {
+            const std::wstring option = argv[i];
+            const auto value = static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10));
+            if (option == L"--language")
+                set_dword(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3",
+                          L"HvLanguage", value);
+            else if (option == L"--dpi")
+                set_dword(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", value);
+            else {
+                std::fprintf(stderr, "%s", usage);
+                return 2;
+            }
+        }
         tour walk(argv[1], argv[2]);
         const DWORD code = walk.run();
-        say(L"== installed in: " + install_location());
+        const std::wstring location = install_location(walk.shown_folder());
+        say(L"== installed in: " + location);
+        list_files(location, L"");
         say(L"== pictures:");
         for (const auto& path : walk.pictures())
             say(L"    " + path);
