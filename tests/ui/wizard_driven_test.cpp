@@ -3,14 +3,17 @@
 // installations, the remembered size and the folder edit. Each test sets up
 // the prefix state it needs (registered product path, stored size) and puts
 // back what was there before.
+#include "records/log_test_support.h"
 #include "support/test_support.h"
 #include "ui_driver.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -100,25 +103,18 @@ std::wstring product_file(const wchar_t* version)
     return test_support::build_file(std::wstring(L"tests\\records\\product_files\\quillmar_") + version + L".exe");
 }
 
-// The visible page of the frame: its child dialog that is shown.
-HWND visible_page(HWND frame)
-{
-    for (HWND child = GetWindow(frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t name[16]{};
-        GetClassNameW(child, name, 16);
-        if (std::wstring(name) == L"#32770" && IsWindowVisible(child))
-            return child;
-    }
-    return nullptr;
-}
-
 // The visible page, once it is the one holding the control `id`.
 HWND wait_for_page_with(HWND frame, int id, std::chrono::milliseconds timeout = 10s)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     do {
-        if (HWND page = visible_page(frame); page && GetDlgItem(page, id))
-            return page;
+        try {
+            if (HWND page = drv::visible_page(frame); GetDlgItem(page, id))
+                return page;
+        }
+        catch (const drv::driver_error&) {
+            // Between two pages none is shown.
+        }
         Sleep(20);
     } while (std::chrono::steady_clock::now() < deadline);
     ADD_FAILURE() << "no visible page with control " << id;
@@ -129,6 +125,8 @@ HWND wait_for_page_with(HWND frame, int id, std::chrono::milliseconds timeout = 
 constexpr int start_marker = 1023;   // language list
 constexpr int mode_marker = 1021;    // mode group box
 constexpr int options_marker = 1007; // folder edit
+constexpr int install_marker = 1014; // progress bar
+constexpr int log_control = 1015;
 
 // The installer started by a test, with its frame found; ended by its id at
 // scope end when the test left it running.
@@ -212,7 +210,7 @@ TEST_F(WizardDriven, QuickAndAdvancedSequencesWithTheirButtons)
     EXPECT_EQ(drv::check_state(installer.page_item(mode, 1018)), BST_CHECKED) << "quick is the default";
 
     ASSERT_TRUE(drv::click(installer.button(IDOK)));
-    HWND install = wait_for_page_with(installer.frame, 1014);
+    HWND install = wait_for_page_with(installer.frame, install_marker);
     expect_buttons(installer, {L"< Back", true, L"Install", true, L"Cancel"}, "page 3 of a quick installation");
 
     ASSERT_TRUE(drv::click(installer.button(3)));
@@ -224,7 +222,7 @@ TEST_F(WizardDriven, QuickAndAdvancedSequencesWithTheirButtons)
     expect_buttons(installer, {L"< Back", true, L"Next >", true, L"Cancel"}, "page 2");
 
     ASSERT_TRUE(drv::click(installer.button(IDOK)));
-    EXPECT_EQ(wait_for_page_with(installer.frame, 1014), install);
+    EXPECT_EQ(wait_for_page_with(installer.frame, install_marker), install);
     ASSERT_TRUE(drv::click(installer.button(3)));
     wait_for_page_with(installer.frame, options_marker);
     ASSERT_TRUE(drv::click(installer.button(3)));
@@ -325,7 +323,10 @@ TEST_F(WizardDriven, LanguageSwitchChangesEveryText)
     ASSERT_TRUE(installer.frame);
     HWND start = wait_for_page_with(installer.frame, start_marker);
     HWND list = installer.page_item(start, 1023);
-    EXPECT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 10);
+    const std::vector<std::wstring> languages{L"Fran\u00e7ais", L"English", L"Deutsch", L"Italiano",
+                                              L"Espa\u00f1ol", L"Portugu\u00eas", L"Polski", L"Magyar",
+                                              L"Rom\u00e2n\u0103", L"T\u00fcrk\u00e7e"};
+    EXPECT_EQ(drv::combo_items(list), languages);
     EXPECT_EQ(drv::combo_selection(list), 1) << "English, second in the list";
 
     drv::pick_combo_item(list, 2); // German
@@ -345,18 +346,13 @@ TEST_F(WizardDriven, LanguageSwitchChangesEveryText)
     HWND options = wait_for_page_with(installer.frame, options_marker);
     EXPECT_EQ(drv::text(installer.page_item(options, 1008)), L"Auswahl des Installationsordners");
 
-    if (HMENU menu = GetSystemMenu(installer.frame, FALSE)) {
-        int about_items = 0;
-        for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i)
-            about_items += GetMenuItemID(menu, i) == about_command;
-        EXPECT_EQ(about_items, 1);
-        wchar_t item[128]{};
-        GetMenuStringW(menu, about_command, item, 128, MF_BYCOMMAND);
-        EXPECT_EQ(std::wstring(item), L"&Info \u00fcber \u201eInstallationsprogramm\u201c...");
-    }
-    else {
-        ADD_FAILURE() << "the frame's system menu cannot be read from another process";
-    }
+    // The About item itself is checked in-process (Wine does not show one
+    // process's menus to another); its box comes in the new language.
+    drv::choose_system_command(installer.frame, about_command);
+    const HWND about = drv::wait_for_dialog(installer.program.id(), 10s, {}, installer.frame);
+    EXPECT_EQ(drv::text(about), L"Info \u00fcber \u201eInstallationsprogramm\u201c");
+    ASSERT_TRUE(drv::click(drv::control(about, IDOK)));
+    drv::wait_for_close(about, 10s);
 
     installer.leave_answering(IDYES);
     EXPECT_EQ(installer.exit_code(), 0u);
@@ -388,7 +384,7 @@ TEST_F(WizardDriven, AboutBoxFromTheSystemMenu)
 {
     running_installer installer;
     ASSERT_TRUE(installer.frame);
-    PostMessageW(installer.frame, WM_SYSCOMMAND, about_command, 0);
+    drv::choose_system_command(installer.frame, about_command);
     const HWND about = drv::wait_for_dialog(installer.program.id(), 10s, L"About 'Installer'", installer.frame);
     ASSERT_TRUE(about);
     EXPECT_EQ(drv::text(drv::control(about, 1020)), L"Copyright (C) 2026 Halden & Voss");
@@ -480,6 +476,167 @@ TEST_F(WizardDriven, OpensLargeEnoughForTheLargestPageAndStoresItsSize)
         installer.leave_answering(IDYES);
         EXPECT_EQ(installer.exit_code(), 0u);
     }
+}
+
+
+// What an installation leaves outside its own folder, removed afterwards when
+// it was not there before: the shared data folder, the examples on the
+// public desktop and the product's Uninstall entry.
+class installation_traces {
+public:
+    installation_traces()
+    {
+        for (auto [id, name] : {std::pair{&FOLDERID_ProgramData, L"Halden & Voss"},
+                                std::pair{&FOLDERID_PublicDesktop, L"Quillmar Examples"}}) {
+            PWSTR base = nullptr;
+            if (SUCCEEDED(SHGetKnownFolderPath(*id, 0, nullptr, &base))) {
+                const std::filesystem::path folder = std::filesystem::path(base) / name;
+                if (!std::filesystem::exists(folder))
+                    new_folders_.push_back(folder);
+            }
+            CoTaskMemFree(base);
+        }
+        HKEY key = nullptr;
+        entry_existed_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstall_entry, 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (key)
+            RegCloseKey(key);
+    }
+    installation_traces(const installation_traces&) = delete;
+    installation_traces& operator=(const installation_traces&) = delete;
+    ~installation_traces()
+    {
+        for (const auto& folder : new_folders_)
+            scratch_folder::remove_all(folder);
+        if (!entry_existed_) {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstall_entry);
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, uninstall_entry);
+        }
+    }
+
+private:
+    static constexpr const wchar_t* uninstall_entry =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3";
+    std::vector<std::filesystem::path> new_folders_;
+    bool entry_existed_ = false;
+};
+
+// An advanced installation into a folder of the test's own, without shortcuts.
+class WizardInstallation : public WizardDriven {
+protected:
+    scratch_folder scratch{L"wizard"};
+    installation_traces traces;
+
+    // Leads the installer to page 3 with the folder typed and both shortcuts off.
+    void prepare(running_installer& installer, const std::wstring& folder)
+    {
+        ASSERT_TRUE(installer.frame);
+        ASSERT_TRUE(drv::click(installer.button(IDOK)));
+        HWND mode = wait_for_page_with(installer.frame, mode_marker);
+        ASSERT_TRUE(drv::click(installer.page_item(mode, 1019)));
+        ASSERT_TRUE(drv::click(installer.button(IDOK)));
+        HWND options = wait_for_page_with(installer.frame, options_marker);
+        drv::type_text(installer.page_item(options, 1007), folder, 5s);
+        for (int box : {1010, 1011})
+            if (drv::check_state(installer.page_item(options, box)) == BST_CHECKED) {
+                ASSERT_TRUE(drv::click(installer.page_item(options, box)));
+            }
+        ASSERT_TRUE(drv::click(installer.button(IDOK)));
+        wait_for_page_with(installer.frame, install_marker);
+    }
+
+    // Presses Install and waits until Next and Exit can be pressed again.
+    void install(running_installer& installer)
+    {
+        installer.press(IDOK);
+        const auto deadline = std::chrono::steady_clock::now() + 120s;
+        while (std::chrono::steady_clock::now() < deadline &&
+               (installer.enabled(3) || !installer.enabled(IDOK) || !installer.enabled(IDCANCEL)))
+            Sleep(50);
+    }
+};
+
+TEST_F(WizardInstallation, CompletedThenEndPageAndBackToTheLog)
+{
+    const std::wstring folder = (scratch / L"Quillmar").wstring();
+    running_installer installer;
+    prepare(installer, folder);
+    install(installer);
+    HWND install_page = wait_for_page_with(installer.frame, install_marker);
+    expect_buttons(installer, {L"< Back", false, L"Next >", true, L"Exit"}, "page 3 after a completed installation");
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / L"readme.txt"));
+
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND end = wait_for_page_with(installer.frame, 1016);
+    EXPECT_NE(end, install_page);
+    EXPECT_EQ(installer.caption(3), L"< Back");
+    EXPECT_TRUE(installer.enabled(3));
+    EXPECT_FALSE(installer.enabled(IDOK));
+    EXPECT_EQ(installer.caption(IDCANCEL), L"Exit");
+    EXPECT_EQ(SendMessageW(installer.frame, DM_GETDEFID, 0, 0), MAKELRESULT(IDCANCEL, DC_HASDEFID));
+
+    ASSERT_TRUE(drv::click(installer.button(3)));
+    EXPECT_EQ(wait_for_page_with(installer.frame, install_marker), install_page) << "Back returns to the log";
+    expect_buttons(installer, {L"< Back", false, L"Next >", true, L"Exit"}, "the log again");
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    EXPECT_EQ(wait_for_page_with(installer.frame, 1016), end);
+
+    installer.press(IDCANCEL);
+    EXPECT_EQ(installer.exit_code(), 0u) << "no question once installed";
+}
+
+TEST_F(WizardInstallation, FailedInstallationOffersInstallAgain)
+{
+    // A folder below a file cannot be created.
+    const std::filesystem::path blocker = scratch / L"file";
+    write_bytes(blocker, "not a folder");
+    running_installer installer;
+    prepare(installer, (blocker / L"Quillmar").wstring());
+    install(installer);
+    expect_buttons(installer, {L"< Back", false, L"Install", true, L"Cancel"}, "page 3 after a failed installation");
+    installer.leave_answering(IDNO);
+    EXPECT_FALSE(installer.program.wait_for_exit(500ms)) << "nothing is installed, so Exit asks";
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+TEST_F(WizardDriven, SummaryFollowsTheFolderTypedOnTheWayBack)
+{
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND mode = wait_for_page_with(installer.frame, mode_marker);
+    ASSERT_TRUE(drv::click(installer.page_item(mode, 1019)));
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND options = wait_for_page_with(installer.frame, options_marker);
+    EXPECT_EQ(drv::text(installer.page_item(options, 1007)), L"C:\\Program Files\\Halden & Voss\\Quillmar 3");
+    EXPECT_TRUE(drv::is_enabled(installer.page_item(options, 1006))) << "Browse";
+
+    struct typed_case {
+        const wchar_t* typed;
+        const wchar_t* folder;
+    };
+    const typed_case cases[]{
+        {L"Tools\\Quillmar", L"C:\\Program Files\\Tools\\Quillmar"},
+        {L"C:/Apps//Quillmar/./x/..", L"C:\\Apps\\Quillmar\\"},
+        {L"\\Apps\\Quillmar", L"C:\\Apps\\Quillmar"},
+    };
+    bool desktop = true;
+    for (const typed_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "typed " << drv::utf8(c.typed));
+        drv::type_text(installer.page_item(options, 1007), c.typed, 5s);
+        ASSERT_TRUE(drv::click(installer.page_item(options, 1010)));
+        desktop = !desktop;
+        ASSERT_TRUE(drv::click(installer.button(IDOK)));
+        HWND install = wait_for_page_with(installer.frame, install_marker);
+        const std::wstring summary = drv::text(installer.page_item(install, log_control));
+        EXPECT_NE(summary.find(std::wstring(L"\"") + c.folder + L"\""), std::wstring::npos) << drv::utf8(summary);
+        EXPECT_EQ(summary.find(L"Desktop") != std::wstring::npos, desktop) << drv::utf8(summary);
+        EXPECT_EQ(drv::text(installer.page_item(options, 1007)), c.typed) << "the edit keeps the text as typed";
+        ASSERT_TRUE(drv::click(installer.button(3)));
+        wait_for_page_with(installer.frame, options_marker);
+    }
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
 }
 
 }
