@@ -23,13 +23,6 @@ runs=(
     "en-144dpi 1 en_US.UTF-8 144"
 )
 
-wine_setup_env "$state"
-"$here/wine-session" start "$state" >/dev/null || exit 1
-trap '"$here/wine-session" stop "$state" >/dev/null' EXIT
-
-uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillmar 3'
-reg() { "$wine_loader" reg "$@" </dev/null >/dev/null 2>&1; }
-
 failed=0
 {
     echo "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Wizard pictures</title></head><body>"
@@ -40,16 +33,15 @@ for run in "${runs[@]}"; do
     folder=$output/$name
     rm -rf "$folder"
     mkdir -p "$folder"
-    # A first installation each time, started in the language of the run:
-    # the language an earlier installation recorded decides it, as on a
-    # user's machine.
-    reg delete 'HKLM\Software\Halden & Voss' /v 'Quillmar 3 Path' /f
-    reg delete "$uninstall_key" /f
-    reg add "$uninstall_key" /v HvLanguage /t REG_DWORD /d "$index" /f
-    reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f
+    # Every wine-run is a session of its own on a fresh copy of the prefix, so
+    # each run is a first installation. The language an earlier installation
+    # recorded decides the language the installer starts in, as on a user's
+    # machine; the tour records it, and the screen resolution, before it
+    # starts the installer.
     echo "== $name ($locale, $dpi DPI)"
     LC_ALL=$locale LANG=$locale "$here/wine-run" "$state" "$build/tests/ui/wizard_tour.exe" \
-        "$(windows_path "$build/src/Quillmar3Setup.exe")" "$(windows_path "$folder")" >"$folder/texts.txt" 2>&1
+        "$(windows_path "$build/src/Quillmar3Setup.exe")" "$(windows_path "$folder")" \
+        --language "$index" --dpi "$dpi" >"$folder/texts.txt" 2>&1
     rc=$?
     [[ $rc -eq 0 ]] || { echo "   tour failed with $rc (see $folder/texts.txt)"; failed=1; }
     pictures_to_png "$folder"
@@ -61,7 +53,6 @@ for run in "${runs[@]}"; do
         echo "</p>"
     } >>"$output/index.html"
 done
-reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
 echo "</body></html>" >>"$output/index.html"
 echo "index: $output/index.html"
 exit $failed
