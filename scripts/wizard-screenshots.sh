@@ -23,6 +23,19 @@ runs=(
     "en-144dpi 1 en_US.UTF-8 144"
 )
 
+# Wine names files in the Unix locale's character set; a locale missing on
+# this machine leaves it ASCII and non-ASCII folder names of the installation
+# fail. The locales are compiled into a folder of the build instead of the
+# system's (localedef from Debian's "locales" package).
+locales=$state/locales
+mkdir -p "$locales"
+for run in "${runs[@]}"; do
+    read -r _ _ locale _ <<<"$run"
+    [[ -d $locales/$locale ]] || localedef -i "${locale%%.*}" -f UTF-8 "$locales/$locale" 2>/dev/null \
+        || echo "   locale $locale could not be compiled; its non-ASCII file names will fail" >&2
+done
+export LOCPATH=$locales
+
 failed=0
 {
     echo "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Wizard pictures</title></head><body>"
