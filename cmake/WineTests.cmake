@@ -1,15 +1,40 @@
 # Tests are Windows programs run under Wine: CTest starts each through
-# scripts/wine-run, in a prefix and on a virtual display of the build tree.
+# scripts/wine-run, in the Wine session of the ctest run (a prefix copy, a
+# wineserver and a virtual display of its own, under the state folder).
 set(HV_WINE_STATE "${CMAKE_BINARY_DIR}/wine" CACHE PATH "Wine prefix and display state of the tests")
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run;${HV_WINE_STATE}")
+
+# The host's locale decides the user's language inside Wine; tests see
+# English unless a test appends its own LC_ALL/LANG to ENVIRONMENT (the
+# later entry wins).
+set(HV_TEST_LOCALE "C.UTF-8" CACHE STRING "LC_ALL and LANG of the tests")
+set(HV_TEST_ENVIRONMENT
+    "LC_ALL=${HV_TEST_LOCALE}" "LANG=${HV_TEST_LOCALE}" "LANGUAGE="
+    "HV_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}" "HV_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 
 function(hv_add_wine_session_fixture)
     add_test(NAME wine.session.start
              COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-session start ${HV_WINE_STATE})
     add_test(NAME wine.session.stop
              COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-session stop ${HV_WINE_STATE})
-    set_tests_properties(wine.session.start PROPERTIES FIXTURES_SETUP wine_session TIMEOUT 300)
-    set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine_session TIMEOUT 120)
+    set_tests_properties(wine.session.start PROPERTIES FIXTURES_SETUP wine_session TIMEOUT 300
+                         ENVIRONMENT "${HV_TEST_ENVIRONMENT}")
+    set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine_session TIMEOUT 120
+                         ENVIRONMENT "${HV_TEST_ENVIRONMENT}")
+endfunction()
+
+# hv_wine_test_properties(TEST [TIMEOUT s])
+# What every test under Wine needs: the run's session, a timeout and the
+# pinned environment. For tests added with add_test rather than hv_add_test.
+function(hv_wine_test_properties name)
+    cmake_parse_arguments(arg "" "TIMEOUT" "" ${ARGN})
+    if(NOT arg_TIMEOUT)
+        set(arg_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        FIXTURES_REQUIRED wine_session
+        TIMEOUT ${arg_TIMEOUT}
+        ENVIRONMENT "${HV_TEST_ENVIRONMENT}")
 endfunction()
 
 # hv_add_test(NAME SOURCES src... [LIBS lib...] [TIMEOUT s])
@@ -22,11 +47,5 @@ function(hv_add_test name)
     add_executable(${target} ${arg_SOURCES})
     target_link_libraries(${target} PRIVATE hv_settings ${arg_LIBS} GTest::gmock GTest::gtest_main)
     add_test(NAME ${name} COMMAND ${target} --gtest_brief=1)
-    if(NOT arg_TIMEOUT)
-        set(arg_TIMEOUT 300)
-    endif()
-    set_tests_properties(${name} PROPERTIES
-        FIXTURES_REQUIRED wine_session
-        TIMEOUT ${arg_TIMEOUT}
-        ENVIRONMENT "HV_TEST_BINARY_DIR=${CMAKE_BINARY_DIR};HV_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    hv_wine_test_properties(${name} TIMEOUT ${arg_TIMEOUT})
 endfunction()

@@ -8,7 +8,7 @@ packages=(
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
     libboost1.81-dev libfmt-dev googletest
     libboost-iostreams1.81-dev libbz2-dev g++ python3
-    wine wine64 fonts-wine xvfb xauth imagemagick
+    wine wine64 fonts-wine xvfb xauth imagemagick locales
 )
 
 missing=()

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Saves a PNG of the virtual display of a Wine test session.
+# Saves a PNG of the virtual display of a running Wine test session, for a
+# look at a test by hand (tests take pictures of their windows themselves).
 #   screenshot.sh STATE_DIR OUTPUT.png
-# The display is the running session's (wine-session start); without one,
-# DISPLAY from the environment. The picture appears under its name only when
-# complete, so a program waiting for the file never reads half of it.
+# The display is that of the one live session under STATE_DIR; with none or
+# several, DISPLAY from the environment. The picture appears under its name
+# only when complete.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-common.sh"
@@ -12,11 +13,16 @@ if [[ $# -ne 2 ]]; then
     echo "usage: screenshot.sh STATE_DIR OUTPUT.png" >&2
     exit 2
 fi
-state=$1
+state=$(wine_absolute "$1")
 output=$2
-wine_session_display "$state" || true
-if [[ -z ${DISPLAY:-} ]]; then
-    echo "screenshot: no display (no running session in $state, DISPLAY unset)" >&2
+live=()
+for session in "$state"/sessions/*/; do
+    [[ -d $session ]] && (wine_enter_session "${session%/}") && live+=("${session%/}")
+done
+if [[ ${#live[@]} -eq 1 ]]; then
+    wine_enter_session "${live[0]}"
+elif [[ -z ${DISPLAY:-} ]]; then
+    echo "screenshot: ${#live[@]} live sessions in $state and DISPLAY unset; set DISPLAY to choose" >&2
     exit 1
 fi
 mkdir -p "$(dirname "$output")"

@@ -1,22 +1,30 @@
 #include "core/installer_context.h"
 #include "platform/error_text.h"
+#include "platform/language.h"
 #include "platform/string_table.h"
+#include "resources/resource_ids.h"
+#include "ui/dlg_main.h"
+#include "ui/icon_handle.h"
 #include "ui/window_helpers.h"
 
 #include <windows.h>
 
 #include <exception>
 
-// The wizard is not built yet: the entry point ends after the start-up checks.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Destroyed when the entry point returns, after the wizard has closed.
+    const icon_handle icon = load_icon(instance, IDI_APPLICATION_ICON, 0, 0);
+    ui_hooks::instance().application_icon = [&icon] { return icon.get(); };
     try {
-        installer_context::instance().initialise();
+        if (installer_context::instance().initialise())
+            dlg_main::instance().create(nullptr, IDD_WIZARD);
     }
     catch (...) {
-        // Nothing may cross the entry point; the user still learns why start-up stopped.
+        // Nothing may cross the entry point; the user still learns why the installer stopped.
         std::wstring text = exception_message(std::current_exception());
         message_box(text.empty() ? error_text(static_cast<DWORD>(E_FAIL)) : text, installer_title(true), MB_ICONERROR);
     }
+    ui_hooks::instance().application_icon = nullptr;
     return 0;
 }

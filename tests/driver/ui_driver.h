@@ -1,11 +1,15 @@
 // Drives the dialogs of another running program the way a user would:
-// starts it, waits for its windows, reads controls, clicks, picks, answers
-// message boxes and collects its exit code. Every wait has a limit.
+// starts it, waits for its windows, finds controls on frames and their child
+// pages, types, presses keys, clicks, picks, answers message boxes, takes
+// pictures of windows and collects its exit code. Every wait has a limit.
+// The same calls work on the test program's own windows, as long as its
+// thread pumps messages while the driver waits.
 #pragma once
 
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -50,7 +54,18 @@ HWND wait_for_dialog(DWORD process_id, milliseconds timeout, const std::wstring&
 // A message box the process shows above the dialog.
 HWND wait_for_message_box(DWORD process_id, HWND dialog, milliseconds timeout);
 
+// A direct child of the dialog.
 HWND control(HWND dialog, int id);
+
+// A control anywhere below `root` (on any child page): the first visible one
+// with the id, else the first hidden one.
+HWND find_control(HWND root, int id);
+
+// The page a frame shows: its visible child dialog.
+HWND visible_page(HWND frame);
+
+// A control of the frame's visible page.
+HWND page_control(HWND frame, int id);
 
 std::wstring text(HWND window);
 
@@ -59,17 +74,84 @@ std::wstring wait_for_text(HWND window, const std::wstring& expected, millisecon
 bool is_enabled(HWND window);
 int check_state(HWND button); // BST_UNCHECKED, BST_CHECKED or BST_INDETERMINATE
 
+// Waits until the window is enabled (or disabled); throws when it is not by then.
+void wait_for_enabled(HWND window, bool enabled, milliseconds timeout);
+
+// Waits until the button's check state is `state`; throws when it is not by then.
+void wait_for_check(HWND button, int state, milliseconds timeout);
+
+// Waits until the window is shown (or hidden), as a page the frame turns to.
+void wait_for_visible(HWND window, bool visible, milliseconds timeout);
+
+// Waits until the window no longer exists; throws when it still does.
+void wait_for_close(HWND window, milliseconds timeout);
+
 // Clicks an enabled button. Returns whether the program finished handling
 // the click within `wait`; a click that opens a modal window returns false.
 bool click(HWND button, milliseconds wait = milliseconds(2000));
 
+// Replaces an edit control's text by typing it, character by character as
+// the keyboard would, and waits until the edit shows it.
+void type_text(HWND edit, const std::wstring& typed, milliseconds timeout);
+
+enum class key { tab, enter, escape };
+
+// Presses a key in the window's thread: it goes to the focused control (the
+// window itself when the focus is not inside it), through the program's own
+// message loop, so the dialog manager moves the focus, presses the default
+// button or cancels as it does for a user.
+void press_key(HWND window, key pressed);
+
+// Alt and a letter: the mnemonic of a control of the window.
+void press_alt(HWND window, wchar_t letter);
+
+// The control with the keyboard focus in the window's thread, or null.
+HWND focused_control(HWND window);
+
+// Waits until the control has the focus; throws when it has not by then.
+void wait_for_focus(HWND control, milliseconds timeout);
+
+// Items of a combo box or ComboBoxEx control.
 std::vector<std::wstring> combo_items(HWND combo);
+std::wstring combo_item(HWND combo, int index);
 int combo_selection(HWND combo);
 
 // Selects the item and tells the combo box's parent, as a user's choice does.
 void pick_combo_item(HWND combo, int index);
 
+// Chooses a command of the window's system menu (SC_CLOSE, or a command the
+// program added), as a click on the menu item does.
+void choose_system_command(HWND window, UINT command);
+
 std::wstring message_box_text(HWND box);
 void answer_message_box(HWND box, int button_id);
+
+// A picture of one window: rows top to bottom, pixels 0x00RRGGBB.
+struct picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+};
+
+// The window's picture, cropped to its rectangle, caption and frame
+// included. A window of this process is taken from what it painted, whatever
+// covers it; another program's window is copied from the screen, so nothing
+// may cover it.
+picture capture_window(HWND window);
+
+// The number of distinct colours, counted up to `limit`: a blank picture has one.
+std::size_t colour_count(const picture& shot, std::size_t limit = 256);
+
+// Writes the picture as a 24-bit BMP file; the file appears under its name
+// only when complete.
+void save_bmp(const picture& shot, const std::wstring& path);
+picture load_bmp(const std::wstring& path);
+
+// Writes a line to a standard handle whatever its language: UTF-16 to a
+// console, UTF-8 bytes to a file or pipe.
+void write_line(HANDLE output, const std::wstring& line);
+
+// UTF-8 of a wide text, for exception messages.
+std::string utf8(const std::wstring& text);
 
 }

@@ -1,0 +1,347 @@
+#include "ui/dlg_main.h"
+
+#include "core/installer_context.h"
+#include "platform/language.h"
+#include "platform/registry.h"
+#include "platform/string_table.h"
+#include "platform/version_info.h"
+#include "resources/resource_ids.h"
+#include "ui/dlg_end.h"
+#include "ui/dlg_install.h"
+#include "ui/dlg_mode.h"
+#include "ui/dlg_options.h"
+#include "ui/dlg_start.h"
+#include "ui/window_helpers.h"
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+
+namespace {
+
+constexpr const wchar_t* installer_size_value = L"InstallerSize";
+
+// Page templates in wizard order.
+constexpr std::array<std::uint16_t, wizard_page_count> page_templates{132, 136, 133, 135, 137};
+
+}
+
+int next_page(int current, bool advanced)
+{
+    if (current == mode_page)
+        return advanced ? options_page : install_page;
+    return current + 1;
+}
+
+int previous_page(int current, bool advanced)
+{
+    if (current == install_page)
+        return advanced ? options_page : mode_page;
+    return current - 1;
+}
+
+wizard_buttons buttons_for(int page, bool installed)
+{
+    wizard_buttons buttons{};
+    buttons.next_text = page == install_page && !installed ? 1007 : 1006;
+    buttons.exit_text = installed ? 1004 : 1002;
+    buttons.back_enabled = (page != start_page && !installed) || page == end_page;
+    buttons.next_enabled = page != end_page;
+    buttons.default_button = page == end_page ? IDCANCEL : IDOK;
+    return buttons;
+}
+
+bool exit_needs_question(bool installed, std::int32_t existing_state, int page)
+{
+    if (installed || existing_state == newer_installed)
+        return false;
+    return !(existing_state == same_installed && page == start_page);
+}
+
+SIZE wanted_size(SIZE minimum, const std::optional<SIZE>& stored)
+{
+    if (!stored)
+        return minimum;
+    return {std::max(minimum.cx, stored->cx), std::max(minimum.cy, stored->cy)};
+}
+
+std::optional<SIZE> stored_installer_size()
+{
+    try {
+        const reg_key key = open_key(registry_root::current_user, maker_key);
+        std::int32_t stored[2]{};
+        if (key && read_binary(key, installer_size_value, stored, sizeof stored))
+            return SIZE{stored[0], stored[1]};
+    }
+    catch (const std::system_error&) {
+    }
+    return std::nullopt;
+}
+
+void store_installer_size(SIZE size)
+{
+    try {
+        const std::int32_t stored[2]{size.cx, size.cy};
+        set_binary(create_key(registry_root::current_user, maker_key), installer_size_value, stored,
+                   sizeof stored);
+    }
+    catch (const std::system_error&) {
+        // The window is closing anyway; the size stored before stays.
+    }
+}
+
+std::wstring about_item_text(const std::wstring& about_text, bool right_to_left)
+{
+    return right_to_left ? L"..." + about_text : L"&" + about_text + L"...";
+}
+
+RECT centred_on(const RECT& box, const RECT& parent)
+{
+    const LONG dx = (parent.left + parent.right - box.left - box.right) / 2;
+    const LONG dy = (parent.top + parent.bottom - box.top - box.bottom) / 2;
+    return {box.left + dx, box.top + dy, box.right + dx, box.bottom + dy};
+}
+
+dlg_main& dlg_main::instance()
+{
+    static dlg_main dialog;
+    return dialog;
+}
+
+void dlg_main::on_init()
+{
+    const RECT outer = window_rect_in_parent(hwnd);
+    min_width = outer.right - outer.left;
+    min_height = outer.bottom - outer.top;
+
+    if (HICON icon = ui_hooks::instance().icon())
+        SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+
+    pages = {&dlg_start::instance(), &dlg_mode::instance(), &dlg_options::instance(),
+             &dlg_install::instance(), &dlg_end::instance()};
+    for (int i = 0; i < wizard_page_count; ++i)
+        pages[i]->create(hwnd, page_templates[i]);
+
+    restore_size();
+    update_texts();
+
+    current_page = start_page;
+    ShowWindow(pages[start_page]->hwnd, SW_SHOW);
+    EnableWindow(item(IDC_BACK), FALSE);
+    if (installer_context::instance().existing_state == newer_installed)
+        EnableWindow(item(IDOK), FALSE);
+}
+
+void dlg_main::restore_size()
+{
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    const int grip_width = GetSystemMetrics(SM_CXHSCROLL);
+    const int grip_height = GetSystemMetrics(SM_CYHSCROLL);
+    size_grip = CreateWindowExW(WS_EX_NOPARENTNOTIFY, L"ScrollBar", L"",
+                                WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_GROUP | SBS_SIZEGRIP,
+                                client.right - grip_width, client.bottom - grip_height, grip_width,
+                                grip_height, hwnd, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (size_grip) {
+        SetWindowLongW(size_grip, GWL_ID, IDC_SIZE_GRIP);
+        SetWindowPos(size_grip, HWND_BOTTOM, 0, 0, 0, 0,
+                     SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOOWNERZORDER | SWP_NOSENDCHANGING);
+    }
+
+    LONG largest_width = 0;
+    LONG largest_height = 0;
+    for (basic_dialog* page : pages) {
+        if (!page->hwnd)
+            continue;
+        const RECT r = window_rect_in_parent(page->hwnd);
+        largest_width = std::max(largest_width, r.right - r.left);
+        largest_height = std::max(largest_height, r.bottom - r.top);
+    }
+
+    const RECT panel = window_rect_in_parent(item(IDC_PICTURE_PANEL));
+    const RECT separator = window_rect_in_parent(item(IDC_SEPARATOR));
+    const RECT page_area{panel.right, client.top, client.right, separator.top};
+    min_width += std::max(0L, largest_width - (page_area.right - page_area.left));
+    min_height += std::max(0L, largest_height - (page_area.bottom - page_area.top));
+
+    for (basic_dialog* page : pages)
+        if (page->hwnd)
+            move_window(page->hwnd, page_area);
+
+    const SIZE size = wanted_size({min_width, min_height}, stored_installer_size());
+    const RECT frame = window_rect_in_parent(hwnd);
+    const LONG left = (frame.left + frame.right) / 2 - size.cx / 2;
+    const LONG top = (frame.top + frame.bottom) / 2 - size.cy / 2;
+    move_window(hwnd, {left, top, left + size.cx, top + size.cy});
+    SendMessageW(hwnd, DM_REPOSITION, 0, 0);
+}
+
+void dlg_main::on_destroy()
+{
+    RECT outer{};
+    if (GetWindowRect(hwnd, &outer))
+        store_installer_size({outer.right - outer.left, outer.bottom - outer.top});
+}
+
+void dlg_main::on_size(int new_width, int new_height)
+{
+    std::array<anchored_control, 6 + wizard_page_count> controls{{
+        {anchor::size_y, item(IDC_PICTURE_PANEL)},
+        {anchor::size_x | anchor::move_y, item(IDC_SEPARATOR)},
+        {anchor::move_x | anchor::move_y, item(IDC_BACK)},
+        {anchor::move_x | anchor::move_y, item(IDOK)},
+        {anchor::move_x | anchor::move_y, item(IDCANCEL)},
+        {anchor::move_x | anchor::move_y, size_grip},
+    }};
+    std::size_t count = 6;
+    for (basic_dialog* page : pages)
+        if (page && page->hwnd)
+            controls[count++] = {anchor::size_x | anchor::size_y, page->hwnd};
+    layout(new_width, new_height, controls.data(), count);
+}
+
+void dlg_main::on_get_min_max_info(MINMAXINFO* info)
+{
+    info->ptMinTrackSize = {min_width, min_height};
+}
+
+void dlg_main::update_texts()
+{
+    set_text(hwnd, installer_title(true));
+
+    const std::wstring about = about_item_text(format_text(load_string(1003), installer_title(false)),
+                                               locale_state::instance().right_to_left);
+    if (HMENU menu = GetSystemMenu(hwnd, FALSE)) {
+        if (!ModifyMenuW(menu, about_command, MF_BYCOMMAND | MF_STRING, about_command, about.c_str())) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(menu, MF_STRING, about_command, about.c_str());
+        }
+    }
+
+    update_buttons();
+    for (basic_dialog* page : pages)
+        if (page && page->hwnd)
+            page->update_texts();
+}
+
+void dlg_main::update_buttons()
+{
+    const wizard_buttons buttons = buttons_for(current_page, installer_context::instance().installed);
+    set_text(item(IDOK), buttons.next_text == 1006 ? load_string(1006) + L" >" : load_string(buttons.next_text));
+    set_text(item(IDC_BACK), L"< " + load_string(1005));
+    set_text(item(IDCANCEL), load_string(buttons.exit_text));
+}
+
+void dlg_main::show_page(int index)
+{
+    if (pages[current_page] && pages[current_page]->hwnd)
+        ShowWindow(pages[current_page]->hwnd, SW_HIDE);
+    current_page = index;
+    if (pages[index] && pages[index]->hwnd)
+        ShowWindow(pages[index]->hwnd, SW_SHOW);
+    update_buttons();
+
+    const wizard_buttons buttons = buttons_for(index, installer_context::instance().installed);
+    EnableWindow(item(IDC_BACK), buttons.back_enabled);
+    EnableWindow(item(IDOK), buttons.next_enabled);
+    SendMessageW(hwnd, DM_SETDEFID, buttons.default_button, 0);
+    SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item(buttons.default_button)), TRUE);
+}
+
+bool dlg_main::on_command(int id, int)
+{
+    installer_context& context = installer_context::instance();
+    switch (id) {
+    case IDOK:
+        if (current_page == install_page && !context.installed) {
+            install();
+            return true;
+        }
+        {
+            const int next = next_page(current_page, context.advanced);
+            if (next == install_page)
+                dlg_install::instance().show_summary();
+            show_page(next);
+        }
+        return true;
+    case IDC_BACK:
+        show_page(previous_page(current_page, context.advanced));
+        return true;
+    case IDCANCEL:
+        leave();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void dlg_main::install()
+{
+    installer_context& context = installer_context::instance();
+    for (int id : {IDC_BACK, IDOK, IDCANCEL})
+        EnableWindow(item(id), FALSE);
+
+    context.installed = dlg_install::instance().do_installation();
+
+    EnableWindow(item(IDCANCEL), TRUE);
+    EnableWindow(item(IDOK), TRUE);
+    SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item(IDOK)), TRUE);
+    SendMessageW(hwnd, DM_SETDEFID, IDOK, 0);
+    update_buttons();
+    dlg_end::instance().show_final_text();
+}
+
+void dlg_main::leave()
+{
+    const installer_context& context = installer_context::instance();
+    if (exit_needs_question(context.installed, context.existing_state, current_page)) {
+        const int answer = message_box(load_string(1110), installer_title(true),
+                                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        if (answer == IDNO)
+            return;
+    }
+    EndDialog(hwnd, context.installed ? 1 : 2);
+}
+
+bool dlg_main::on_sys_command(int command)
+{
+    if (command != static_cast<int>(about_command))
+        return false;
+    DialogBoxParamW(resource_module(), MAKEINTRESOURCEW(IDD_ABOUT), hwnd, about_dialog_proc, 0);
+    return true;
+}
+
+INT_PTR CALLBACK about_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        try {
+            const std::wstring title = format_text(load_string(1003), installer_title(false));
+            if (!title.empty())
+                set_text(window, title);
+            const version_info own;
+            set_text(GetDlgItem(window, IDC_ABOUT_NAME), own.display_name());
+            set_text(GetDlgItem(window, IDC_ABOUT_COPYRIGHT), own.legal_copyright());
+            set_text(GetDlgItem(window, IDOK), load_string(1001));
+        }
+        catch (...) {
+            // The box still opens with the texts of its template.
+        }
+        if (HWND parent = GetParent(window)) {
+            RECT parent_rect{};
+            GetWindowRect(parent, &parent_rect);
+            RECT box = centred_on(window_rect_in_parent(window), parent_rect);
+            keep_visible(box, 50);
+            move_window(window, box);
+        }
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+            EndDialog(window, LOWORD(wparam));
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,115 @@
+#include "ui/dlg_start.h"
+
+#include "core/installer_context.h"
+#include "core/product.h"
+#include "platform/language.h"
+#include "platform/string_table.h"
+#include "platform/version_info.h"
+#include "resources/resource_ids.h"
+#include "ui/icon_handle.h"
+#include "ui/window_helpers.h"
+
+start_texts start_texts_for(std::int32_t existing_state, const std::wstring& existing_name)
+{
+    const std::wstring product = product_name(false);
+    const std::wstring next = load_string(1006);
+    const std::wstring cancel = load_string(1002);
+    switch (existing_state) {
+    case same_installed:
+        return {format_text(load_string(1102), product) + L"\n" + load_string(1104),
+                format_text(load_string(1105), next, cancel)};
+    case older_installed:
+        return {format_text(load_string(1101), existing_name, product), format_text(load_string(1106), next)};
+    case newer_installed:
+        return {format_text(load_string(1100), product) + L"\n" + format_text(load_string(1103), existing_name),
+                format_text(load_string(1107), cancel)};
+    default:
+        return {format_text(load_string(1100), product), format_text(load_string(1106), next)};
+    }
+}
+
+void select_ui_language(int index, HWND page)
+{
+    set_language(index);
+    if (!is_installer_language(index))
+        message_box(format_text(load_string(1129), product_name(true)), installer_title(true), MB_ICONINFORMATION);
+    if (HWND frame = GetParent(page))
+        if (auto* owner = reinterpret_cast<basic_dialog*>(GetWindowLongPtrW(frame, DWLP_USER)))
+            owner->update_texts();
+}
+
+dlg_start& dlg_start::instance()
+{
+    static dlg_start page;
+    return page;
+}
+
+void dlg_start::on_init()
+{
+    HWND combo = GetDlgItem(hwnd, IDC_LANGUAGE_LIST);
+    image_list = ImageList_Create(18, 12, ILC_COLOR24, 8, 1);
+
+    int current_position = -1;
+    const language_index current = locale_state::instance().current;
+    for (language_index index : language_list_order) {
+        std::wstring text = language_list_text(index);
+        COMBOBOXEXITEMW entry{};
+        entry.mask = CBEIF_TEXT | CBEIF_LPARAM;
+        entry.iItem = -1;
+        entry.pszText = text.data();
+        entry.lParam = index;
+        if (const icon_handle icon = load_icon(resource_module(), language_table[index].flag_icon, 16, 12)) {
+            const int image = image_list ? ImageList_ReplaceIcon(image_list, -1, icon.get()) : -1;
+            if (image >= 0) {
+                entry.mask |= CBEIF_IMAGE | CBEIF_SELECTEDIMAGE;
+                entry.iImage = image;
+                entry.iSelectedImage = image;
+            }
+        }
+        const auto position = SendMessageW(combo, CBEM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&entry));
+        if (index == current)
+            current_position = static_cast<int>(position);
+    }
+
+    SendMessageW(combo, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(image_list));
+    if (auto inner = reinterpret_cast<HWND>(SendMessageW(combo, CBEM_GETCOMBOCONTROL, 0, 0)))
+        SetWindowLongW(inner, GWL_STYLE, GetWindowLongW(inner, GWL_STYLE) & ~CBS_NOINTEGRALHEIGHT);
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(current_position), 0);
+}
+
+void dlg_start::update_texts()
+{
+    installer_context& context = installer_context::instance();
+    set_text(GetDlgItem(hwnd, IDC_LANGUAGE_LABEL), load_string(1014));
+    set_text(GetDlgItem(hwnd, IDC_COPYRIGHT), version_info().legal_copyright());
+    const start_texts texts = start_texts_for(context.existing_state, context.existing_name);
+    set_text(GetDlgItem(hwnd, IDC_SITUATION), texts.situation);
+    set_text(GetDlgItem(hwnd, IDC_STATUS), texts.status);
+}
+
+void dlg_start::on_size(int new_width, int new_height)
+{
+    const anchored_control controls[]{
+        {anchor::size_x, GetDlgItem(hwnd, IDC_LANGUAGE_LIST)},
+        {anchor::size_x, GetDlgItem(hwnd, IDC_COPYRIGHT)},
+        {anchor::size_x | anchor::size_y, GetDlgItem(hwnd, IDC_SITUATION)},
+        {anchor::size_x | anchor::move_y, GetDlgItem(hwnd, IDC_STATUS)},
+    };
+    layout(new_width, new_height, controls);
+}
+
+bool dlg_start::on_command(int id, int code)
+{
+    if (id != IDC_LANGUAGE_LIST || code != CBN_SELCHANGE)
+        return false;
+    HWND combo = GetDlgItem(hwnd, IDC_LANGUAGE_LIST);
+    const auto position = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+    if (position == CB_ERR)
+        return true;
+    COMBOBOXEXITEMW entry{};
+    entry.mask = CBEIF_LPARAM;
+    entry.iItem = position;
+    if (SendMessageW(combo, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&entry)))
+        select_ui_language(static_cast<int>(entry.lParam), hwnd);
+    return true;
+}

@@ -1,0 +1,659 @@
+// The real installer in a separate process, driven through its windows as a
+// user would: page sequences, buttons, language switch, existing
+// installations, the remembered size and the folder edit. Each test sets up
+// the prefix state it needs (registered product path, stored size) and puts
+// back what was there before.
+#include "records/log_test_support.h"
+#include "support/test_support.h"
+#include "ui_driver.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace drv = ui_driver;
+
+constexpr const wchar_t* maker_key = L"Software\\Halden & Voss";
+constexpr const wchar_t* product_path_value = L"Quillmar 3 Path";
+constexpr const wchar_t* size_value = L"InstallerSize";
+constexpr const wchar_t* english_title = L"Installer \u2013 Quillmar 3.05c";
+constexpr UINT about_command = 16;
+
+// A registry value that a test changes: its former content is put back (or
+// the value removed) at scope end.
+class value_guard {
+public:
+    value_guard(HKEY root, const wchar_t* key, const wchar_t* name) : root_(root), key_(key), name_(name)
+    {
+        HKEY handle = nullptr;
+        key_existed_ = RegOpenKeyExW(root_, key_, 0, KEY_READ, &handle) == ERROR_SUCCESS;
+        if (handle)
+            RegCloseKey(handle);
+        DWORD size = 0;
+        if (RegGetValueW(root_, key_, name_, RRF_RT_ANY | RRF_NOEXPAND, &type_, nullptr, &size) == ERROR_SUCCESS) {
+            data_.assign(size, 0);
+            if (RegGetValueW(root_, key_, name_, RRF_RT_ANY | RRF_NOEXPAND, &type_, data_.data(), &size) == ERROR_SUCCESS)
+                existed_ = true;
+            data_.resize(size);
+        }
+        remove();
+    }
+    value_guard(const value_guard&) = delete;
+    value_guard& operator=(const value_guard&) = delete;
+    ~value_guard()
+    {
+        if (existed_)
+            set(type_, data_.data(), static_cast<DWORD>(data_.size()));
+        else
+            remove();
+        if (!key_existed_) {
+            RegDeleteTreeW(root_, key_);
+            RegDeleteKeyW(root_, key_);
+        }
+    }
+
+    void set(DWORD type, const void* data, DWORD size)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(root_, key_, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExW(key, name_, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    void set(const std::wstring& text)
+    {
+        set(REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+    void remove() { RegDeleteKeyValueW(root_, key_, name_); }
+
+    // The value as it is now: type and bytes; nothing when it is absent.
+    std::optional<std::pair<DWORD, std::vector<BYTE>>> read() const
+    {
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegGetValueW(root_, key_, name_, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        std::vector<BYTE> bytes(size);
+        if (RegGetValueW(root_, key_, name_, RRF_RT_ANY | RRF_NOEXPAND, &type, bytes.data(), &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        bytes.resize(size);
+        return std::pair{type, bytes};
+    }
+
+private:
+    HKEY root_;
+    const wchar_t* key_;
+    const wchar_t* name_;
+    DWORD type_ = 0;
+    std::vector<BYTE> data_;
+    bool existed_ = false;
+    bool key_existed_ = false;
+};
+
+std::wstring installer_path()
+{
+    return test_support::build_file(L"src\\Quillmar3Setup.exe");
+}
+
+std::wstring product_file(const wchar_t* version)
+{
+    return test_support::build_file(std::wstring(L"tests\\records\\product_files\\quillmar_") + version + L".exe");
+}
+
+// The visible page, once it is the one holding the control `id`.
+HWND wait_for_page_with(HWND frame, int id, std::chrono::milliseconds timeout = 10s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        try {
+            if (HWND page = drv::visible_page(frame); GetDlgItem(page, id))
+                return page;
+        }
+        catch (const drv::driver_error&) {
+            // Between two pages none is shown.
+        }
+        Sleep(20);
+    } while (std::chrono::steady_clock::now() < deadline);
+    ADD_FAILURE() << "no visible page with control " << id;
+    return nullptr;
+}
+
+// Page ids by a control only that page has.
+constexpr int start_marker = 1023;   // language list
+constexpr int mode_marker = 1021;    // mode group box
+constexpr int options_marker = 1007; // folder edit
+constexpr int install_marker = 1014; // progress bar
+constexpr int log_control = 1015;
+
+// The installer started by a test, with its frame found; ended by its id at
+// scope end when the test left it running.
+struct running_installer {
+    drv::process program{installer_path(), L""};
+    HWND frame = drv::wait_for_dialog(program.id(), 30s, english_title);
+
+    HWND button(int id) const { return drv::control(frame, id); }
+    std::wstring caption(int id) const { return drv::text(button(id)); }
+    bool enabled(int id) const { return drv::is_enabled(button(id)); }
+    HWND page_item(HWND page, int id) const { return drv::control(page, id); }
+
+    // Clicks a frame button whose handling may open a modal box.
+    void press(int id) const { PostMessageW(button(id), BM_CLICK, 0, 0); }
+
+    DWORD exit_code()
+    {
+        const auto code = program.wait_for_exit(30s);
+        if (!code) {
+            ADD_FAILURE() << "the installer did not end";
+            return ~0u;
+        }
+        return *code;
+    }
+
+    // Exit, answering a question with `answer` when one comes.
+    void leave_answering(int answer)
+    {
+        press(IDCANCEL);
+        const HWND box = drv::wait_for_message_box(program.id(), frame, 10s);
+        drv::answer_message_box(box, answer);
+    }
+};
+
+// What the frame's buttons show and allow, against the table of the page.
+struct button_row {
+    const wchar_t* back;
+    bool back_enabled;
+    const wchar_t* next;
+    bool next_enabled;
+    const wchar_t* exit;
+};
+
+void expect_buttons(const running_installer& installer, const button_row& row, const char* where)
+{
+    SCOPED_TRACE(where);
+    EXPECT_EQ(installer.caption(3), row.back);
+    EXPECT_EQ(installer.enabled(3), row.back_enabled);
+    EXPECT_EQ(installer.caption(IDOK), row.next);
+    EXPECT_EQ(installer.enabled(IDOK), row.next_enabled);
+    EXPECT_EQ(installer.caption(IDCANCEL), row.exit);
+    EXPECT_TRUE(installer.enabled(IDCANCEL));
+    EXPECT_EQ(SendMessageW(installer.frame, DM_GETDEFID, 0, 0), MAKELRESULT(IDOK, DC_HASDEFID));
+}
+
+// Prefix state of every driven test: no registered product (unless the test
+// registers one) and no stored size.
+class WizardDriven : public testing::Test {
+protected:
+    value_guard registered{HKEY_LOCAL_MACHINE, maker_key, product_path_value};
+    value_guard stored_size{HKEY_CURRENT_USER, maker_key, size_value};
+
+    void SetUp() override
+    {
+        if (!test_support::running_under_wine())
+            GTEST_SKIP() << "drives the installer on the test session's virtual display";
+    }
+};
+
+TEST_F(WizardDriven, QuickAndAdvancedSequencesWithTheirButtons)
+{
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+
+    wait_for_page_with(installer.frame, start_marker);
+    expect_buttons(installer, {L"< Back", false, L"Next >", true, L"Cancel"}, "page 0");
+
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND mode = wait_for_page_with(installer.frame, mode_marker);
+    expect_buttons(installer, {L"< Back", true, L"Next >", true, L"Cancel"}, "page 1");
+    EXPECT_EQ(drv::check_state(installer.page_item(mode, 1018)), BST_CHECKED) << "quick is the default";
+
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND install = wait_for_page_with(installer.frame, install_marker);
+    expect_buttons(installer, {L"< Back", true, L"Install", true, L"Cancel"}, "page 3 of a quick installation");
+
+    ASSERT_TRUE(drv::click(installer.button(3)));
+    EXPECT_EQ(wait_for_page_with(installer.frame, mode_marker), mode) << "Back from page 3 of a quick installation";
+
+    ASSERT_TRUE(drv::click(installer.page_item(mode, 1019)));
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    wait_for_page_with(installer.frame, options_marker);
+    expect_buttons(installer, {L"< Back", true, L"Next >", true, L"Cancel"}, "page 2");
+
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    EXPECT_EQ(wait_for_page_with(installer.frame, install_marker), install);
+    ASSERT_TRUE(drv::click(installer.button(3)));
+    wait_for_page_with(installer.frame, options_marker);
+    ASSERT_TRUE(drv::click(installer.button(3)));
+    wait_for_page_with(installer.frame, mode_marker);
+    ASSERT_TRUE(drv::click(installer.button(3)));
+    wait_for_page_with(installer.frame, start_marker);
+    expect_buttons(installer, {L"< Back", false, L"Next >", true, L"Cancel"}, "page 0 again");
+
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+TEST_F(WizardDriven, ExitAsksAndNoStays)
+{
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    const HWND box = (installer.press(IDCANCEL), drv::wait_for_message_box(installer.program.id(), installer.frame, 10s));
+    EXPECT_EQ(drv::message_box_text(box), L"Installation is not complete.\n\nDo you still confirm exit Installation ?");
+    EXPECT_EQ(drv::text(box), english_title);
+    drv::answer_message_box(box, IDNO);
+    EXPECT_FALSE(installer.program.wait_for_exit(500ms)) << "No keeps the wizard open";
+    EXPECT_TRUE(IsWindow(installer.frame));
+
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+TEST_F(WizardDriven, StartPageSaysWhatWillHappen)
+{
+    struct state_case {
+        const wchar_t* installed; // version of the registered program, none when null
+        const wchar_t* situation;
+        const wchar_t* status;
+        bool next_enabled;
+    };
+    const state_case cases[]{
+        {nullptr, L"'Quillmar 3.05c' Installation.", L"Click on 'Next' to continue.", true},
+        {L"3_10_0_0", L"'Quillmar 3.05c' Installation.\nA more recent Version (Quillmar 3.10) is already installed.",
+         L"Click on 'Cancel' to exit Installation.", false},
+        {L"3_5_3_1", L"'Quillmar 3.05c' is already installed.\nDo you confirm Reinstallation ?",
+         L"Click on 'Next' to continue or on 'Cancel' to exit Installation.", true},
+        {L"3_5_2_9", L"Update from 'Quillmar 3.05b' to 'Quillmar 3.05c'.", L"Click on 'Next' to continue.", true},
+    };
+    for (const state_case& c : cases) {
+        SCOPED_TRACE(c.installed ? drv::utf8(c.installed) : "nothing installed");
+        if (c.installed)
+            registered.set(product_file(c.installed));
+        else
+            registered.remove();
+        running_installer installer;
+        ASSERT_TRUE(installer.frame);
+        HWND start = wait_for_page_with(installer.frame, start_marker);
+        EXPECT_EQ(drv::text(installer.page_item(start, 1016)), c.situation);
+        EXPECT_EQ(drv::text(installer.page_item(start, 1003)), c.status);
+        EXPECT_EQ(installer.enabled(IDOK), c.next_enabled);
+        EXPECT_FALSE(installer.enabled(3));
+
+        // A newer version can only be left, and a reinstallation not begun yet
+        // needs no question; every other start asks.
+        const bool asks = !c.installed || std::wstring(c.installed) == L"3_5_2_9";
+        if (asks)
+            installer.leave_answering(IDYES);
+        else
+            installer.press(IDCANCEL);
+        EXPECT_EQ(installer.exit_code(), 0u);
+    }
+}
+
+TEST_F(WizardDriven, SameVersionInstalledAsksAfterTheStartPage)
+{
+    registered.set(product_file(L"3_5_3_1"));
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    wait_for_page_with(installer.frame, mode_marker);
+    installer.leave_answering(IDNO);
+    EXPECT_FALSE(installer.program.wait_for_exit(500ms)) << "No stays on page 1";
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+TEST_F(WizardDriven, ExistingInstallationKeepsItsFolder)
+{
+    registered.set(product_file(L"3_5_2_9"));
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND mode = wait_for_page_with(installer.frame, mode_marker);
+    ASSERT_TRUE(drv::click(installer.page_item(mode, 1019)));
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND options = wait_for_page_with(installer.frame, options_marker);
+    const HWND edit = installer.page_item(options, 1007);
+    EXPECT_TRUE(GetWindowLongW(edit, GWL_STYLE) & ES_READONLY) << "the folder edit is read-only";
+    EXPECT_FALSE(drv::is_enabled(installer.page_item(options, 1006))) << "Browse is disabled";
+    EXPECT_FALSE(drv::is_enabled(installer.page_item(options, 1009)));
+    EXPECT_TRUE(drv::is_enabled(installer.page_item(options, 1010))) << "the shortcut boxes stay active";
+    EXPECT_TRUE(drv::is_enabled(installer.page_item(options, 1011)));
+
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+TEST_F(WizardDriven, LanguageSwitchChangesEveryText)
+{
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    HWND start = wait_for_page_with(installer.frame, start_marker);
+    HWND list = installer.page_item(start, 1023);
+    const std::vector<std::wstring> languages{L"Fran\u00e7ais", L"English", L"Deutsch", L"Italiano",
+                                              L"Espa\u00f1ol", L"Portugu\u00eas", L"Polski", L"Magyar",
+                                              L"Rom\u00e2n\u0103", L"T\u00fcrk\u00e7e"};
+    EXPECT_EQ(drv::combo_items(list), languages);
+    EXPECT_EQ(drv::combo_selection(list), 1) << "English, second in the list";
+
+    drv::pick_combo_item(list, 2); // German
+    EXPECT_EQ(drv::wait_for_text(installer.frame, L"Installationsprogramm \u2013 Quillmar 3.05c", 5s),
+              L"Installationsprogramm \u2013 Quillmar 3.05c");
+    EXPECT_EQ(installer.caption(IDOK), L"Weiter >");
+    EXPECT_EQ(installer.caption(3), L"< Zur\u00fcck");
+    EXPECT_EQ(installer.caption(IDCANCEL), L"Abbrechen");
+    EXPECT_EQ(drv::text(installer.page_item(start, 1022)), L"Installationssprache ausw\u00e4hlen");
+
+    // Hidden pages changed too.
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND mode = wait_for_page_with(installer.frame, mode_marker);
+    EXPECT_EQ(drv::text(installer.page_item(mode, 1021)), L"Installationsart");
+    ASSERT_TRUE(drv::click(installer.page_item(mode, 1019)));
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND options = wait_for_page_with(installer.frame, options_marker);
+    EXPECT_EQ(drv::text(installer.page_item(options, 1008)), L"Auswahl des Installationsordners");
+
+    // The About item itself is checked in-process (Wine does not show one
+    // process's menus to another); its box comes in the new language.
+    drv::choose_system_command(installer.frame, about_command);
+    const HWND about = drv::wait_for_dialog(installer.program.id(), 10s, {}, installer.frame);
+    EXPECT_EQ(drv::text(about), L"Info \u00fcber \u201eInstallationsprogramm\u201c");
+    ASSERT_TRUE(drv::click(drv::control(about, IDOK)));
+    drv::wait_for_close(about, 10s);
+
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+TEST_F(WizardDriven, PolishInstallsInPolishButTheWizardStaysEnglish)
+{
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    HWND start = wait_for_page_with(installer.frame, start_marker);
+    HWND list = installer.page_item(start, 1023);
+    // The choice opens a message box, so the notification is posted, not sent.
+    ASSERT_NE(SendMessageW(list, CB_SETCURSEL, 6, 0), CB_ERR);
+    PostMessageW(start, WM_COMMAND, MAKEWPARAM(1023, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    const HWND box = drv::wait_for_message_box(installer.program.id(), installer.frame, 10s);
+    EXPECT_EQ(drv::message_box_text(box),
+              L"'Quillmar' will be installed in the selected Langage, but the Installer, still under translation, "
+              L"shall run in English.");
+    drv::answer_message_box(box, IDOK);
+    EXPECT_EQ(drv::wait_for_text(installer.frame, english_title, 5s), english_title);
+    EXPECT_EQ(installer.caption(IDOK), L"Next >");
+    EXPECT_EQ(drv::combo_selection(list), 6);
+
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+TEST_F(WizardDriven, AboutBoxFromTheSystemMenu)
+{
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    drv::choose_system_command(installer.frame, about_command);
+    const HWND about = drv::wait_for_dialog(installer.program.id(), 10s, L"About 'Installer'", installer.frame);
+    ASSERT_TRUE(about);
+    EXPECT_EQ(drv::text(drv::control(about, 1020)), L"Copyright (C) 2026 Halden & Voss");
+    EXPECT_EQ(drv::text(drv::control(about, IDOK)), L"OK");
+    EXPECT_EQ(GetWindow(about, GW_OWNER), installer.frame);
+
+    RECT frame{}, box{};
+    GetWindowRect(installer.frame, &frame);
+    GetWindowRect(about, &box);
+    EXPECT_LE(std::abs((frame.left + frame.right) - (box.left + box.right)), 2) << "centred on the frame";
+    EXPECT_LE(std::abs((frame.top + frame.bottom) - (box.top + box.bottom)), 2);
+
+    ASSERT_TRUE(drv::click(drv::control(about, IDOK)));
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+SIZE outer_size(HWND window)
+{
+    RECT r{};
+    GetWindowRect(window, &r);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+// Pixels per dialog unit of the pages, from a control that keeps its template size.
+struct dialog_units {
+    double x, y;
+};
+dialog_units units_of(HWND start_page)
+{
+    RECT label{};
+    GetWindowRect(GetDlgItem(start_page, 1022), &label); // 141 x 8 units
+    return {(label.right - label.left) / 141.0, (label.bottom - label.top) / 8.0};
+}
+
+TEST_F(WizardDriven, OpensLargeEnoughForTheLargestPageAndStoresItsSize)
+{
+    SIZE minimum{};
+    {
+        running_installer installer;
+        ASSERT_TRUE(installer.frame);
+        HWND start = wait_for_page_with(installer.frame, start_marker);
+        minimum = outer_size(installer.frame);
+        const dialog_units units = units_of(start);
+        RECT page{};
+        GetClientRect(start, &page);
+        // The mode page is 279 units wide, the options page 116 high.
+        EXPECT_GE(page.right, static_cast<LONG>(279 * units.x) - 2);
+        EXPECT_GE(page.bottom, static_cast<LONG>(116 * units.y) - 2);
+        RECT client{};
+        GetClientRect(installer.frame, &client);
+        EXPECT_GT(client.right, static_cast<LONG>(273 * units.x)) << "wider than the frame's template";
+        EXPECT_GT(client.bottom, static_cast<LONG>(139 * units.y)) << "taller than the frame's template";
+
+        installer.leave_answering(IDYES);
+        EXPECT_EQ(installer.exit_code(), 0u);
+    }
+    const auto written = stored_size.read();
+    ASSERT_TRUE(written) << "the size is written at exit";
+    EXPECT_EQ(written->first, static_cast<DWORD>(REG_BINARY));
+    ASSERT_EQ(written->second.size(), 8u);
+    std::int32_t pair[2]{};
+    std::memcpy(pair, written->second.data(), 8);
+    EXPECT_EQ(pair[0], minimum.cx);
+    EXPECT_EQ(pair[1], minimum.cy);
+
+    struct stored_case {
+        const char* what;
+        DWORD type;
+        std::vector<std::int32_t> values;
+        SIZE expected;
+    };
+    const stored_case cases[]{
+        {"larger", REG_BINARY, {minimum.cx + 60, minimum.cy + 40}, {minimum.cx + 60, minimum.cy + 40}},
+        {"smaller, raised to the minimum", REG_BINARY, {10, 10}, minimum},
+        {"wider only", REG_BINARY, {minimum.cx + 30, 10}, {minimum.cx + 30, minimum.cy}},
+        {"12 bytes, ignored", REG_BINARY, {minimum.cx + 60, minimum.cy + 40, 0}, minimum},
+        {"REG_DWORD, ignored", REG_DWORD, {minimum.cx + 60}, minimum},
+    };
+    for (const stored_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        stored_size.set(c.type, c.values.data(), static_cast<DWORD>(c.values.size() * sizeof(std::int32_t)));
+        running_installer installer;
+        ASSERT_TRUE(installer.frame);
+        wait_for_page_with(installer.frame, start_marker);
+        const SIZE size = outer_size(installer.frame);
+        EXPECT_EQ(size.cx, c.expected.cx);
+        EXPECT_EQ(size.cy, c.expected.cy);
+        installer.leave_answering(IDYES);
+        EXPECT_EQ(installer.exit_code(), 0u);
+    }
+}
+
+
+// What an installation leaves outside its own folder, removed afterwards when
+// it was not there before: the shared data folder, the examples on the
+// public desktop and the product's Uninstall entry.
+class installation_traces {
+public:
+    installation_traces()
+    {
+        for (auto [id, name] : {std::pair{&FOLDERID_ProgramData, L"Halden & Voss"},
+                                std::pair{&FOLDERID_PublicDesktop, L"Quillmar Examples"}}) {
+            PWSTR base = nullptr;
+            if (SUCCEEDED(SHGetKnownFolderPath(*id, 0, nullptr, &base))) {
+                const std::filesystem::path folder = std::filesystem::path(base) / name;
+                if (!std::filesystem::exists(folder))
+                    new_folders_.push_back(folder);
+            }
+            CoTaskMemFree(base);
+        }
+        HKEY key = nullptr;
+        entry_existed_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstall_entry, 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (key)
+            RegCloseKey(key);
+    }
+    installation_traces(const installation_traces&) = delete;
+    installation_traces& operator=(const installation_traces&) = delete;
+    ~installation_traces()
+    {
+        for (const auto& folder : new_folders_)
+            scratch_folder::remove_all(folder);
+        if (!entry_existed_) {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstall_entry);
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, uninstall_entry);
+        }
+    }
+
+private:
+    static constexpr const wchar_t* uninstall_entry =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3";
+    std::vector<std::filesystem::path> new_folders_;
+    bool entry_existed_ = false;
+};
+
+// An advanced installation into a folder of the test's own, without shortcuts.
+class WizardInstallation : public WizardDriven {
+protected:
+    scratch_folder scratch{L"wizard"};
+    installation_traces traces;
+
+    // Leads the installer to page 3 with the folder typed and both shortcuts off.
+    void prepare(running_installer& installer, const std::wstring& folder)
+    {
+        ASSERT_TRUE(installer.frame);
+        ASSERT_TRUE(drv::click(installer.button(IDOK)));
+        HWND mode = wait_for_page_with(installer.frame, mode_marker);
+        ASSERT_TRUE(drv::click(installer.page_item(mode, 1019)));
+        ASSERT_TRUE(drv::click(installer.button(IDOK)));
+        HWND options = wait_for_page_with(installer.frame, options_marker);
+        drv::type_text(installer.page_item(options, 1007), folder, 5s);
+        for (int box : {1010, 1011})
+            if (drv::check_state(installer.page_item(options, box)) == BST_CHECKED) {
+                ASSERT_TRUE(drv::click(installer.page_item(options, box)));
+            }
+        ASSERT_TRUE(drv::click(installer.button(IDOK)));
+        wait_for_page_with(installer.frame, install_marker);
+    }
+
+    // Presses Install and waits until Next and Exit can be pressed again.
+    void install(running_installer& installer)
+    {
+        installer.press(IDOK);
+        const auto deadline = std::chrono::steady_clock::now() + 120s;
+        while (std::chrono::steady_clock::now() < deadline &&
+               (installer.enabled(3) || !installer.enabled(IDOK) || !installer.enabled(IDCANCEL)))
+            Sleep(50);
+    }
+};
+
+TEST_F(WizardInstallation, CompletedThenEndPageAndBackToTheLog)
+{
+    const std::wstring folder = (scratch / L"Quillmar").wstring();
+    running_installer installer;
+    prepare(installer, folder);
+    install(installer);
+    HWND install_page = wait_for_page_with(installer.frame, install_marker);
+    expect_buttons(installer, {L"< Back", false, L"Next >", true, L"Exit"}, "page 3 after a completed installation");
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / L"readme.txt"));
+
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND end = wait_for_page_with(installer.frame, 1016);
+    EXPECT_NE(end, install_page);
+    EXPECT_EQ(installer.caption(3), L"< Back");
+    EXPECT_TRUE(installer.enabled(3));
+    EXPECT_FALSE(installer.enabled(IDOK));
+    EXPECT_EQ(installer.caption(IDCANCEL), L"Exit");
+    EXPECT_EQ(SendMessageW(installer.frame, DM_GETDEFID, 0, 0), MAKELRESULT(IDCANCEL, DC_HASDEFID));
+
+    ASSERT_TRUE(drv::click(installer.button(3)));
+    EXPECT_EQ(wait_for_page_with(installer.frame, install_marker), install_page) << "Back returns to the log";
+    expect_buttons(installer, {L"< Back", false, L"Next >", true, L"Exit"}, "the log again");
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    EXPECT_EQ(wait_for_page_with(installer.frame, 1016), end);
+
+    installer.press(IDCANCEL);
+    EXPECT_EQ(installer.exit_code(), 0u) << "no question once installed";
+}
+
+TEST_F(WizardInstallation, FailedInstallationOffersInstallAgain)
+{
+    // A folder below a file cannot be created.
+    const std::filesystem::path blocker = scratch / L"file";
+    write_bytes(blocker, "not a folder");
+    running_installer installer;
+    prepare(installer, (blocker / L"Quillmar").wstring());
+    install(installer);
+    expect_buttons(installer, {L"< Back", false, L"Install", true, L"Cancel"}, "page 3 after a failed installation");
+    installer.leave_answering(IDNO);
+    EXPECT_FALSE(installer.program.wait_for_exit(500ms)) << "nothing is installed, so Exit asks";
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+TEST_F(WizardDriven, SummaryFollowsTheFolderTypedOnTheWayBack)
+{
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND mode = wait_for_page_with(installer.frame, mode_marker);
+    ASSERT_TRUE(drv::click(installer.page_item(mode, 1019)));
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND options = wait_for_page_with(installer.frame, options_marker);
+    EXPECT_EQ(drv::text(installer.page_item(options, 1007)), L"C:\\Program Files\\Halden & Voss\\Quillmar 3");
+    EXPECT_TRUE(drv::is_enabled(installer.page_item(options, 1006))) << "Browse";
+
+    struct typed_case {
+        const wchar_t* typed;
+        const wchar_t* folder;
+    };
+    const typed_case cases[]{
+        {L"Tools\\Quillmar", L"C:\\Program Files\\Tools\\Quillmar"},
+        {L"C:/Apps//Quillmar/./x/..", L"C:\\Apps\\Quillmar\\"},
+        {L"\\Apps\\Quillmar", L"C:\\Apps\\Quillmar"},
+    };
+    bool desktop = true;
+    for (const typed_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "typed " << drv::utf8(c.typed));
+        drv::type_text(installer.page_item(options, 1007), c.typed, 5s);
+        ASSERT_TRUE(drv::click(installer.page_item(options, 1010)));
+        desktop = !desktop;
+        ASSERT_TRUE(drv::click(installer.button(IDOK)));
+        HWND install = wait_for_page_with(installer.frame, install_marker);
+        const std::wstring summary = drv::text(installer.page_item(install, log_control));
+        EXPECT_NE(summary.find(std::wstring(L"\"") + c.folder + L"\""), std::wstring::npos) << drv::utf8(summary);
+        EXPECT_EQ(summary.find(L"Desktop") != std::wstring::npos, desktop) << drv::utf8(summary);
+        EXPECT_EQ(drv::text(installer.page_item(options, 1007)), c.typed) << "the edit keeps the text as typed";
+        ASSERT_TRUE(drv::click(installer.button(3)));
+        wait_for_page_with(installer.frame, options_marker);
+    }
+    installer.leave_answering(IDYES);
+    EXPECT_EQ(installer.exit_code(), 0u);
+}
+
+}

@@ -1,0 +1,110 @@
+// The wizard frame in this test program, built from the installer's own
+// resources: the About item of the system menu across language changes and
+// the language list with its flags. (Wine does not show one process's menus
+// to another, so the driven tests cannot read the item.)
+#include "core/installer_context.h"
+#include "platform/language.h"
+#include "platform/string_table.h"
+#include "resources/resource_ids.h"
+#include "support/dialog_harness.h"
+#include "support/registry_sandbox.h"
+#include "ui/dlg_main.h"
+#include "ui/dlg_start.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class WizardFrame : public testing::Test {
+protected:
+    // The frame stores its size under the current user when it closes.
+    registry_sandbox sandbox{L"wizard frame"};
+    test_support::test_window frame;
+
+    void SetUp() override
+    {
+        ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, sandbox.key()), ERROR_SUCCESS);
+        set_language(1);
+        frame = test_support::test_window(CreateDialogParamW(resource_module(), MAKEINTRESOURCEW(IDD_WIZARD), nullptr,
+                                                             basic_dialog::dialog_proc,
+                                                             reinterpret_cast<LPARAM>(&dlg_main::instance())));
+        ASSERT_TRUE(frame);
+        test_support::process_messages();
+    }
+
+    void TearDown() override
+    {
+        frame.reset();
+        set_language(1);
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    }
+
+    std::vector<std::wstring> about_items() const
+    {
+        std::vector<std::wstring> items;
+        HMENU menu = GetSystemMenu(frame.get(), FALSE);
+        for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
+            if (GetMenuItemID(menu, i) != about_command)
+                continue;
+            wchar_t text[128]{};
+            GetMenuStringW(menu, i, text, 128, MF_BYPOSITION);
+            items.emplace_back(text);
+        }
+        return items;
+    }
+};
+
+TEST_F(WizardFrame, AboutItemChangesInPlaceWithTheLanguage)
+{
+    struct row {
+        language_index language;
+        std::wstring item;
+    };
+    const row rows[]{
+        {1, L"&About 'Installer'..."},
+        {2, L"&Info \u00fcber \u201eInstallationsprogramm\u201c..."},
+        {21, L"...\u062d\u0648\u0644 \u00ab\u0628\u0631\u0646\u0627\u0645\u062c \u0627\u0644\u062a\u062b\u0628\u064a\u062a\u00bb"},
+        {1, L"&About 'Installer'..."},
+    };
+    const int items_before = GetMenuItemCount(GetSystemMenu(frame.get(), FALSE));
+    for (const row& r : rows) {
+        set_language(r.language);
+        dlg_main::instance().update_texts();
+        EXPECT_EQ(about_items(), std::vector<std::wstring>{r.item}) << "language " << r.language;
+        EXPECT_EQ(GetMenuItemCount(GetSystemMenu(frame.get(), FALSE)), items_before);
+    }
+}
+
+TEST_F(WizardFrame, LanguageListHasAFlagForEveryLanguage)
+{
+    HWND list = GetDlgItem(dlg_start::instance().hwnd, IDC_LANGUAGE_LIST);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(SendMessageW(list, CB_GETCOUNT, 0, 0), 10);
+    std::vector<int> images;
+    std::vector<LPARAM> languages;
+    for (int i = 0; i < 10; ++i) {
+        COMBOBOXEXITEMW item{};
+        item.mask = CBEIF_IMAGE | CBEIF_SELECTEDIMAGE | CBEIF_LPARAM;
+        item.iItem = i;
+        ASSERT_TRUE(SendMessageW(list, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+        EXPECT_EQ(item.iImage, i) << "flag of item " << i;
+        EXPECT_EQ(item.iSelectedImage, i);
+        languages.push_back(item.lParam);
+    }
+    EXPECT_EQ(languages, (std::vector<LPARAM>{0, 1, 2, 11, 3, 4, 15, 19, 9, 7}));
+    auto images_list = reinterpret_cast<HIMAGELIST>(SendMessageW(list, CBEM_GETIMAGELIST, 0, 0));
+    ASSERT_TRUE(images_list);
+    EXPECT_EQ(ImageList_GetImageCount(images_list), 10);
+    int width = 0, height = 0;
+    ImageList_GetIconSize(images_list, &width, &height);
+    EXPECT_EQ(width, 18);
+    EXPECT_EQ(height, 12);
+}
+
+}
