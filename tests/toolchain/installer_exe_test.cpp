@@ -69,6 +69,25 @@ TEST(InstallerExecutable, CarriesItsVersionResource)
     EXPECT_EQ(pair[1], 1200);
 }
 
+// What Windows shows in the file's properties (ProductName and
+// ProductVersion are checked above).
+TEST(InstallerExecutable, VersionResourceIsComplete)
+{
+    version_block version(installer_path());
+    ASSERT_FALSE(version.data.empty()) << "no version resource";
+    const struct {
+        const wchar_t* name;
+        const wchar_t* value;
+    } values[] = {
+        {L"CompanyName", L"Halden & Voss"},
+        {L"FileDescription", L"Quillmar 3 Setup"},
+        {L"LegalCopyright", L"Copyright (C) 2026 Halden & Voss"},
+        {L"FileVersion", L"3.1.0.0"},
+    };
+    for (const auto& v : values)
+        EXPECT_EQ(version.string_value(v.name), v.value) << std::string(v.name, v.name + wcslen(v.name));
+}
+
 TEST(InstallerExecutable, CarriesItsIconAndManifest)
 {
     HMODULE module = LoadLibraryExW(installer_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
