@@ -22,7 +22,8 @@ namespace {
 
 std::size_t depth(const std::wstring& path)
 {
-    return static_cast<std::size_t>(std::distance(fs::path(path).begin(), fs::path(path).end()));
+    const fs::path elements(path);
+    return static_cast<std::size_t>(std::distance(elements.begin(), elements.end()));
 }
 
 std::wstring folded(const std::wstring& path)

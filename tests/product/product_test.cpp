@@ -14,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/version_info.h"
 #include "product/command_line.h"
+#include "product/product_ids.h"
 #include "product/product_language.h"
 #include "product/registration.h"
 #include "support/registry_sandbox.h"
@@ -58,8 +59,9 @@ TEST(product_command_line, switches_and_their_combinations)
         const product_options options = parse_product_arguments(c.arguments);
         EXPECT_EQ(options.valid, c.valid);
         EXPECT_EQ(options.register_only, c.register_only);
-        if (c.valid)
+        if (c.valid) {
             EXPECT_EQ(options.update_from, c.update_from);
+        }
         EXPECT_EQ(options.document, c.document);
     }
 }
@@ -92,7 +94,9 @@ TEST(product_language, library_names)
 TEST(product_language, every_library_carries_the_texts_in_its_language)
 {
     const std::wstring folder = test_support::build_file(L"src\\product");
+    // This test program carries the product's own French texts.
     const product_texts french(L"C:\\nowhere", 0);
+    ASSERT_FALSE(french.text(IDS_PRODUCT_DESCRIPTION).empty());
     for (language_index index : {1, 2, 3, 4, 7, 9, 11, 15, 19}) {
         SCOPED_TRACE(index);
         const product_texts texts(folder, index);

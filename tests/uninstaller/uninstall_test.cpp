@@ -135,8 +135,9 @@ protected:
         log.current.push_back({kind::uninstall_key, L"", L"", true, -1});
         register_product(program().wstring());
         log.current.push_back({kind::associations, L"", L"", true, -1});
-        if (write_log)
+        if (write_log) {
             ASSERT_TRUE(log.write(options_.log_path, install_.wstring(), menu_.wstring()));
+        }
     }
 
     std::vector<std::pair<fs::path, int>> files() const
@@ -245,6 +246,7 @@ TEST_F(uninstall_run, a_file_already_gone_does_not_stop_the_rest)
     EXPECT_EQ(report.exit_code, uninstall_done);
     EXPECT_FALSE(fs::exists(install_.parent_path()));
     EXPECT_TRUE(report.failed.empty());
+
 }
 
 TEST_F(uninstall_run, a_damaged_or_missing_log_removes_nothing)
