@@ -2,7 +2,6 @@
 // self-registration, in process with HKEY_LOCAL_MACHINE redirected.
 #include <windows.h>
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "product/product_language.h"
 #include "product/registration.h"
 #include "support/registry_sandbox.h"
+#include "support/registry_tree.h"
 #include "support/test_support.h"
 
 namespace {
@@ -135,38 +135,6 @@ TEST(product_programs, carry_the_products_version_resource)
     }
 }
 
-// Every key and value below a key, for comparing whole trees.
-using registry_tree = std::map<std::wstring, std::vector<BYTE>>;
-
-void dump(HKEY key, const std::wstring& prefix, registry_tree& tree)
-{
-    tree[prefix];
-    wchar_t name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 256;
-        DWORD type = 0;
-        DWORD size = 0;
-        if (RegEnumValueW(key, i, name, &length, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            break;
-        std::vector<BYTE> data(size + 4);
-        length = 256;
-        RegEnumValueW(key, i, name, &length, nullptr, &type, data.data(), &size);
-        data.resize(size);
-        data.push_back(static_cast<BYTE>(type));
-        tree[prefix + L" : " + name] = data;
-    }
-    for (DWORD i = 0;; ++i) {
-        DWORD length = 256;
-        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        HKEY sub = nullptr;
-        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-            dump(sub, prefix + L"\\" + name, tree);
-            RegCloseKey(sub);
-        }
-    }
-}
-
 class product_registration : public ::testing::Test {
 protected:
     product_registration()
@@ -175,10 +143,10 @@ protected:
         create_key(registry_root::local_machine, L"Software\\Classes");
     }
 
-    registry_tree tree() const
+    test_support::registry_tree tree() const
     {
-        registry_tree result;
-        dump(sandbox_.key(), L"", result);
+        test_support::registry_tree result;
+        test_support::add_registry_tree(sandbox_.key(), L"", result);
         return result;
     }
 
@@ -197,7 +165,7 @@ protected:
 
 TEST_F(product_registration, writes_the_path_and_the_association_and_nothing_else)
 {
-    const registry_tree before = tree();
+    const test_support::registry_tree before = tree();
     register_product(program_);
     EXPECT_EQ(value(L"Software\\Halden & Voss", L"Quillmar 3 Path"), program_);
     EXPECT_EQ(value(L"Software\\Classes\\.qmd", L""), L"Quillmar.Document.3");
@@ -205,7 +173,7 @@ TEST_F(product_registration, writes_the_path_and_the_association_and_nothing_els
     EXPECT_EQ(value(L"Software\\Classes\\Quillmar.Document.3\\DefaultIcon", L""), L"\"" + program_ + L"\",0");
     EXPECT_EQ(value(L"Software\\Classes\\Quillmar.Document.3\\shell\\open\\command", L""),
               L"\"" + program_ + L"\" \"%1\"");
-    const registry_tree after = tree();
+    const test_support::registry_tree after = tree();
     std::size_t new_entries = 0;
     for (const auto& [name, data] : after)
         new_entries += before.count(name) == 0;
@@ -231,7 +199,7 @@ TEST_F(product_registration, a_failure_part_way_leaves_nothing_it_wrote)
                               REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &prog_id, nullptr),
               ERROR_SUCCESS);
     reg_key owned(prog_id);
-    const registry_tree before = tree();
+    const test_support::registry_tree before = tree();
     HKEY probe = nullptr;
     if (RegCreateKeyExW(prog_id, L"probe", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &probe,
                         nullptr) == ERROR_SUCCESS) {
