@@ -49,16 +49,17 @@ sign() {
     echo "signed $file"
 }
 
+# The product's programs and language libraries, which the payload carries.
 programs=()
-while IFS= read -r -d '' file; do
-    programs+=("$file")
-done < <(find "$build/src" -maxdepth 3 \( -name Quillmar.exe -o -name Uninstall.exe \) -print0 | sort -z)
+for file in "$build/src/product/Quillmar.exe" "$build/src/product/Uninstall.exe" "$build"/src/product/Lang/*.dll; do
+    [[ -f $file ]] && programs+=("$file")
+done
 
 if [[ ${#programs[@]} -gt 0 ]]; then
     for file in "${programs[@]}"; do
         sign "$file" "Quillmar 3"
     done
-    # The payload carries the product and the uninstaller: pack the signed ones.
+    # Repack the payload with the signed files and link the installer again.
     if [[ -f $build/CMakeCache.txt ]]; then
         cmake --build "$build" --target installer
     fi

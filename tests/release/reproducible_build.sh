@@ -14,7 +14,7 @@ programs=(src/Quillmar3Setup.exe)
 targets=(installer)
 # The product and the uninstaller, once the tree builds them.
 if grep -q 'add_executable(product' -r "$source/src" --include=CMakeLists.txt; then
-    programs+=(src/product/Quillmar.exe src/uninstaller/Uninstall.exe)
+    programs+=(src/product/Quillmar.exe src/product/Uninstall.exe)
     targets+=(product uninstaller)
 fi
 

@@ -16,35 +16,44 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Halden & Voss test 
     -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
     -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
 
-mkdir -p "$work/build/src"
+# Copies of the shipped programs in the layout of a build folder.
+originals=()
+for program in src/Quillmar3Setup.exe src/product/Quillmar.exe src/product/Uninstall.exe; do
+    if [[ -f $binary/$program ]]; then
+        mkdir -p "$(dirname "$work/build/$program")"
+        cp "$binary/$program" "$work/build/$program"
+        originals+=("$program")
+    fi
+done
 original=$binary/src/Quillmar3Setup.exe
 signed=$work/build/src/Quillmar3Setup.exe
-cp "$original" "$signed"
 "$source/scripts/sign.sh" "$work/cert.pem" "$work/key.pem" "$work/build"
 # Signing twice replaces the signature instead of nesting a second one.
 "$source/scripts/sign.sh" "$work/cert.pem" "$work/key.pem" "$work/build"
 
-verify_output=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" 2>&1) || {
-    echo "$verify_output" >&2
-    echo "FAIL: the signature does not verify" >&2
-    exit 1
-}
-grep -q 'Signature verification: ok' <<<"$verify_output" || { echo "$verify_output" >&2; exit 1; }
-grep -q 'Message digest algorithm *: SHA256' <<<"$verify_output" || {
-    echo "$verify_output" >&2
-    echo "FAIL: not a SHA-256 signature" >&2
-    exit 1
-}
-grep -q 'Number of signatures: 1' <<<"$verify_output" || {
-    echo "$verify_output" >&2
-    echo "FAIL: expected exactly one signature" >&2
-    exit 1
-}
+for program in "${originals[@]}"; do
+    verify_output=$(osslsigncode verify -CAfile "$work/cert.pem" -in "$work/build/$program" 2>&1) || {
+        echo "$verify_output" >&2
+        echo "FAIL: the signature of $program does not verify" >&2
+        exit 1
+    }
+    for expected in 'Signature verification: ok' 'Message digest algorithm *: SHA256' \
+                    'Number of verified signatures: 1'; do
+        grep -q "$expected" <<<"$verify_output" || {
+            echo "$verify_output" >&2
+            echo "FAIL: $program: no '$expected'" >&2
+            exit 1
+        }
+    done
+done
 
 # A changed byte in a signed section must break the signature.
 tampered=$work/tampered.exe
 cp "$signed" "$tampered"
-printf '\x00' | dd of="$tampered" bs=1 seek=$(( $(stat -c %s "$original") / 2 )) conv=notrunc status=none
+middle=$(( $(stat -c %s "$original") / 2 ))
+byte=$(od -An -tu1 -j"$middle" -N1 "$signed" | tr -d ' ')
+printf "\\$(printf %03o $(( 255 - byte )))" | dd of="$tampered" bs=1 seek="$middle" conv=notrunc status=none
+cmp -s "$signed" "$tampered" && { echo "FAIL: the test did not change the copy" >&2; exit 1; }
 if osslsigncode verify -CAfile "$work/cert.pem" -in "$tampered" >/dev/null 2>&1; then
     echo "FAIL: a changed byte still verifies" >&2
     exit 1

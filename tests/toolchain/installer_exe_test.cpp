@@ -69,23 +69,24 @@ TEST(InstallerExecutable, CarriesItsVersionResource)
     EXPECT_EQ(pair[1], 1200);
 }
 
-// What Windows shows in the file's properties (ProductName and
-// ProductVersion are checked above).
-TEST(InstallerExecutable, VersionResourceIsComplete)
+// What Windows shows in a shipped program's properties: every value there.
+TEST(ShippedPrograms, VersionResourcesAreComplete)
 {
-    version_block version(installer_path());
-    ASSERT_FALSE(version.data.empty()) << "no version resource";
-    const struct {
-        const wchar_t* name;
-        const wchar_t* value;
-    } values[] = {
-        {L"CompanyName", L"Halden & Voss"},
-        {L"FileDescription", L"Quillmar 3 Setup"},
-        {L"LegalCopyright", L"Copyright (C) 2026 Halden & Voss"},
-        {L"FileVersion", L"3.1.0.0"},
-    };
-    for (const auto& v : values)
-        EXPECT_EQ(version.string_value(v.name), v.value) << std::string(v.name, v.name + wcslen(v.name));
+    const wchar_t* const programs[] = {L"src\\Quillmar3Setup.exe", L"src\\product\\Quillmar.exe",
+                                       L"src\\product\\Uninstall.exe"};
+    const wchar_t* const names[] = {L"CompanyName",    L"FileDescription", L"LegalCopyright",
+                                    L"ProductName",    L"ProductVersion",  L"FileVersion"};
+    for (const wchar_t* program : programs) {
+        SCOPED_TRACE(std::string(program, program + wcslen(program)));
+        version_block version(test_support::build_file(program));
+        ASSERT_FALSE(version.data.empty()) << "no version resource";
+        for (const wchar_t* name : names)
+            EXPECT_NE(version.string_value(name), L"") << std::string(name, name + wcslen(name));
+    }
+    version_block installer(installer_path());
+    EXPECT_EQ(installer.string_value(L"CompanyName"), L"Halden & Voss");
+    EXPECT_EQ(installer.string_value(L"FileDescription"), L"Quillmar 3 Setup");
+    EXPECT_EQ(installer.string_value(L"FileVersion"), L"3.1.0.0");
 }
 
 TEST(InstallerExecutable, CarriesItsIconAndManifest)

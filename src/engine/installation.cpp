@@ -1,0 +1,391 @@
+#include "engine/installation.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+
+#include <cmath>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include <fmt/xchar.h>
+
+#include "core/product.h"
+#include "engine/file_policy.h"
+#include "engine/uninstall_registration.h"
+#include "payload/compress_error.h"
+#include "payload/extractor.h"
+#include "payload/memstream.h"
+#include "platform/security.h"
+#include "platform/string_table.h"
+#include "platform/sync_objects.h"
+#include "records/registration_run.h"
+#include "records/shortcuts.h"
+#include "records/uninstall_log.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Generic read, generic write and delete for the Users group on data files.
+constexpr DWORD users_data_access = 0x13019F;
+
+const std::wstring line_end = L"\r\n";
+
+std::wstring ok_or_failed(bool ok)
+{
+    return load_string(ok ? 1011 : 1012) + line_end;
+}
+
+std::wstring failure_status(const std::wstring& code_text)
+{
+    return format_text(load_string(1121), code_text);
+}
+
+void set_read_only(const std::wstring& path)
+{
+    if (path.empty())
+        return;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+}
+
+std::wstring desktop_folder(const known_folder_source& source)
+{
+    std::wstring folder = known_folder(FOLDERID_PublicDesktop, {}, source);
+    return folder.empty() ? known_folder(FOLDERID_Desktop, {}, source) : folder;
+}
+
+// Takes the installation lock again however the registration run ends.
+class relock {
+public:
+    explicit relock(named_mutex& lock) : lock_(lock) { lock_.release(); }
+    relock(const relock&) = delete;
+    relock& operator=(const relock&) = delete;
+    ~relock() { lock_.try_lock(); }
+
+private:
+    named_mutex& lock_;
+};
+
+class installation {
+public:
+    installation(const installation_request& request, installation_state& state, installation_view& view,
+                 const installation_sources& sources)
+        : request_(request), state_(state), view_(view), sources_(sources)
+    {
+    }
+
+    bool run()
+    {
+        view_.begin_wait();
+        const bool result = steps();
+        view_.end_wait();
+        return result;
+    }
+
+private:
+    bool steps()
+    {
+        view_.append_log(log_separator() + line_end);
+        view_.set_status(load_string(1114));
+
+        std::wstring temporary_folder;
+        std::wstring error_text;
+        if (!state_.make_temporary_folder(temporary_folder, error_text)) {
+            const std::wstring text = failure_status(error_text);
+            view_.set_status(text);
+            view_.append_log(text + line_end);
+            return false;
+        }
+        view_.show_progress();
+        cleanup_paths_ = {temporary_folder};
+
+        if (!extract(temporary_folder)) {
+            undo();
+            remove_cleanup_paths();
+            return false;
+        }
+
+        set_read_only(program_path_);
+        set_read_only(uninstaller_path_);
+        create_shortcuts_step();
+        registration_step();
+        write_log_step();
+        view_.set_status(format_text(load_string(1106), load_string(1006)));
+        remove_cleanup_paths();
+        return true;
+    }
+
+    bool extract(const std::wstring& temporary_folder)
+    {
+        try {
+            const std::span<const char> bytes = sources_.payload ? sources_.payload() : payload_resource();
+            hv::imemstream stream(bytes.data(), bytes.size());
+            stream_ = &stream;
+            const bool extracted = extract_payload(
+                stream, request_.install_folder, format_text(load_string(1018), product_name(true)),
+                temporary_folder, [this](notification n) { return notify(std::move(n)); }, sources_.lookup);
+            stream_ = nullptr;
+            return extracted;
+        }
+        catch (...) {
+            // The reader reports its own failures; whatever else goes wrong
+            // around it is shown the same way.
+            stream_ = nullptr;
+            state_.log.commit(false);
+            view_.append_log(ok_or_failed(false));
+            view_.set_status(failure_status(error_code_text(std::current_exception())));
+            return false;
+        }
+    }
+
+    // Undoes what the failed extraction recorded. An error while undoing is
+    // shown as the installation's failure; it must not leave the page.
+    void undo()
+    {
+        try {
+            state_.log.rollback();
+        }
+        catch (...) {
+            view_.set_status(failure_status(error_code_text(std::current_exception())));
+        }
+    }
+
+    // Transient files first, the temporary folder last, and only when empty.
+    void remove_cleanup_paths()
+    {
+        for (auto path = cleanup_paths_.rbegin(); path != cleanup_paths_.rend(); ++path) {
+            std::error_code ignored;
+            fs::remove(*path, ignored);
+        }
+    }
+
+    notification::result notify(notification n)
+    {
+        try {
+            const notification::result answer = std::visit([this](const auto& event) { return on(event); }, n.event);
+            after_notification();
+            return answer;
+        }
+        catch (...) {
+            after_notification();
+            throw;
+        }
+    }
+
+    void after_notification()
+    {
+        view_.pump();
+        view_.restore_wait();
+    }
+
+    notification::result on(const notification::started&)
+    {
+        const std::wstring text = load_string(1114);
+        view_.set_status(text);
+        view_.append_log(text);
+        if (!stream_ || !verify_payload(*stream_))
+            throw std::system_error(make_error_code(compress_errc::verification_failed));
+        stream_->clear();
+        stream_->seekg(0);
+        view_.append_log(ok_or_failed(true));
+        return notification::result::proceed;
+    }
+
+    notification::result on(const notification::finished&) { return notification::result::proceed; }
+
+    notification::result on(const notification::file_begin& begin)
+    {
+        const payload_entry& entry = begin.entry;
+        const std::wstring destination = entry.destination.wstring();
+        if (entry.kind == payload_kind::program)
+            program_path_ = destination;
+        else if (entry.kind == payload_kind::uninstaller)
+            uninstaller_path_ = destination;
+
+        std::error_code ignored;
+        const file_decision decision = file_action_for(entry.kind, request_.existing_state, state_.log.previous,
+                                                       entry.destination, fs::exists(entry.destination, ignored));
+        if (decision.remove_afterwards)
+            cleanup_paths_.push_back(destination);
+
+        switch (decision.action) {
+        case file_action::keep_silently:
+            grant_users_access(destination, users_data_access, 0);
+            return notification::result::skip;
+        case file_action::keep_and_record:
+            state_.log.add_file(entry.destination, static_cast<std::int32_t>(entry.kind), decision.copy_backup);
+            state_.log.commit(true);
+            grant_users_access(destination, users_data_access, 0);
+            return notification::result::skip;
+        case file_action::skip:
+            return notification::result::skip;
+        case file_action::write:
+            break;
+        }
+        const std::wstring text = format_text(load_string(1115), destination);
+        if (decision.record)
+            state_.log.add_file(entry.destination, static_cast<std::int32_t>(entry.kind), decision.copy_backup);
+        view_.set_status(text);
+        view_.append_log(text);
+        return notification::result::proceed;
+    }
+
+    notification::result on(const notification::file_end& end)
+    {
+        if (end.entry.kind == payload_kind::shared_data)
+            grant_users_access(end.entry.destination.wstring(), users_data_access, 0);
+        if (end.entry.kind != payload_kind::transient)
+            state_.log.commit(true);
+        view_.append_log(ok_or_failed(true));
+        return notification::result::proceed;
+    }
+
+    notification::result on(const notification::progress& progress)
+    {
+        view_.set_progress(progress_percent(progress.position, progress.archive_size));
+        return notification::result::proceed;
+    }
+
+    notification::result on(const notification::failed& failure)
+    {
+        state_.log.commit(false);
+        view_.append_log(ok_or_failed(false));
+        view_.set_status(failure_status(error_code_text(failure.code)));
+        return notification::result::cancel;
+    }
+
+    void create_shortcuts_step()
+    {
+        if (!request_.menu_shortcut && !request_.desktop_shortcut)
+            return;
+        const std::wstring text = load_string(1117);
+        view_.set_status(text);
+        view_.append_log(text);
+        bool ok = false;
+        try {
+            shortcut_choice choice{request_.menu_shortcut, request_.menu_folder, request_.desktop_shortcut, {}};
+            if (request_.desktop_shortcut)
+                choice.desktop_folder = desktop_folder(sources_.known_folder);
+            ok = create_shortcuts(state_.log, program_path_, choice);
+        }
+        catch (const std::exception&) {
+            ok = false;
+        }
+        view_.append_log(ok_or_failed(ok));
+    }
+
+    void registration_step()
+    {
+        const std::wstring text = load_string(1118);
+        view_.set_status(text);
+        view_.append_log(text);
+        bool ok = false;
+        try {
+            ok = sources_.register_entry ? sources_.register_entry(state_.log, program_path_, uninstaller_path_)
+                                         : register_uninstall_entry(state_.log, program_path_, uninstaller_path_);
+        }
+        catch (const std::exception&) {
+            ok = false;
+        }
+        bool registered = false;
+        try {
+            const std::wstring command = registration_command_line(program_path_, request_.existing_version);
+            const std::wstring folder = fs::path(program_path_).parent_path().wstring();
+            registered = association_step(state_.log, [&]() -> std::optional<std::uint32_t> {
+                // The product takes the installation lock itself when it starts.
+                relock lock(state_.lock);
+                return run_and_wait(command, folder);
+            });
+        }
+        catch (const std::exception&) {
+            state_.log.commit(false);
+        }
+        view_.append_log(ok_or_failed(ok && registered));
+    }
+
+    void write_log_step()
+    {
+        const std::wstring text = load_string(1119);
+        view_.set_status(text);
+        view_.append_log(text);
+        // Without an uninstaller there is no folder the log belongs in.
+        const bool written = !uninstaller_path_.empty() &&
+                             state_.log.write(fs::path(uninstaller_path_).parent_path() / uninstall_log_name,
+                                              request_.install_folder, request_.menu_folder);
+        view_.append_log(ok_or_failed(written));
+    }
+
+    const installation_request& request_;
+    installation_state& state_;
+    installation_view& view_;
+    const installation_sources& sources_;
+    std::wstring program_path_;
+    std::wstring uninstaller_path_;
+    std::vector<std::wstring> cleanup_paths_;
+    std::istream* stream_ = nullptr;
+};
+
+}
+
+bool run_installation(const installation_request& request, installation_state& state, installation_view& view,
+                      const installation_sources& sources) noexcept
+{
+    try {
+        return installation(request, state, view, sources).run();
+    }
+    catch (...) {
+        // Whatever step failed, the user sees a failed installation with its code.
+        try {
+            view.set_status(failure_status(error_code_text(std::current_exception())));
+            view.end_wait();
+        }
+        catch (...) {
+        }
+        return false;
+    }
+}
+
+int progress_percent(std::uint64_t done, std::uint64_t total)
+{
+    if (total == 0 || done >= total)
+        return 100;
+    const int percent =
+        static_cast<int>(std::floor(static_cast<double>(done) / static_cast<double>(total) * 100.0 + 0.5));
+    return percent >= 100 ? 99 : percent;
+}
+
+std::wstring error_code_text(const std::error_code& code)
+{
+    const auto value = static_cast<std::uint32_t>(code.value());
+    if (code.category() == std::system_category())
+        return fmt::format(L"1:{:08X}", value);
+    if (code.category() == std::generic_category())
+        return fmt::format(L"2:{:08X}", value);
+    if (code.category() == compress_category())
+        return fmt::format(L"{}", code.value());
+    return L"7";
+}
+
+std::wstring error_code_text(const std::exception_ptr& failure)
+{
+    try {
+        if (failure)
+            std::rethrow_exception(failure);
+    }
+    catch (const std::system_error& e) {
+        return error_code_text(e.code());
+    }
+    catch (...) {
+    }
+    return L"7";
+}
+
+std::wstring log_separator()
+{
+    return std::wstring(45, L'\u2500');
+}

@@ -1,0 +1,134 @@
+#include "ui/dlg_install.h"
+
+#include "core/installer_context.h"
+#include "core/product.h"
+#include "engine/installation.h"
+#include "platform/string_table.h"
+#include "resources/resource_ids.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <array>
+
+namespace {
+
+// The rules either side of the summary's heading.
+constexpr wchar_t rule_prefix[] = L"\u2500\u2500\u2500\u00A0";
+const std::wstring rule_suffix = L"\u00A0" + std::wstring(29, L'\u2500');
+
+}
+
+dlg_install& dlg_install::instance()
+{
+    static dlg_install page;
+    return page;
+}
+
+void dlg_install::update_texts()
+{
+    set_status(format_text(load_string(1108), load_string(1007)));
+}
+
+void dlg_install::on_init()
+{
+    HWND progress = GetDlgItem(hwnd, IDC_INSTALL_PROGRESS);
+    SendMessageW(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    ShowWindow(progress, SW_HIDE);
+}
+
+void dlg_install::on_size(int new_width, int new_height)
+{
+    const std::array controls{
+        anchored_control{anchor::size_x | anchor::size_y, GetDlgItem(hwnd, IDC_INSTALL_LOG)},
+        anchored_control{anchor::size_x | anchor::move_y, GetDlgItem(hwnd, IDC_INSTALL_PROGRESS)},
+        anchored_control{anchor::size_x | anchor::move_y, GetDlgItem(hwnd, IDC_STATUS)},
+    };
+    layout(new_width, new_height, controls);
+}
+
+void dlg_install::show_summary()
+{
+    const auto& context = installer_context::instance();
+    std::wstring summary = format_text(load_string(1100), product_name(false)) + L"\r\n";
+    summary += rule_prefix + load_string(1122) + rule_suffix + L"\r\n";
+    summary += format_text(load_string(1123), context.install_folder) + L"\r\n";
+    if (context.menu_shortcut)
+        summary += load_string(1124) + L"\r\n";
+    if (context.desktop_shortcut)
+        summary += load_string(1125) + L"\r\n";
+    set_text(GetDlgItem(hwnd, IDC_INSTALL_LOG), summary);
+}
+
+void dlg_install::append_log(const std::wstring& text)
+{
+    HWND log = GetDlgItem(hwnd, IDC_INSTALL_LOG);
+    SendMessageW(log, EM_SETSEL, 0x7FFFFFFF, -1);
+    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(log, EM_LINESCROLL, 0, 1);
+}
+
+void dlg_install::set_status(const std::wstring& text)
+{
+    set_text(GetDlgItem(hwnd, IDC_STATUS), text);
+}
+
+void dlg_install::set_progress(int percent)
+{
+    SendMessageW(GetDlgItem(hwnd, IDC_INSTALL_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+void dlg_install::show_progress()
+{
+    HWND progress = GetDlgItem(hwnd, IDC_INSTALL_PROGRESS);
+    SendMessageW(progress, PBM_SETPOS, 0, 0);
+    ShowWindow(progress, SW_SHOW);
+}
+
+void dlg_install::pump()
+{
+    pump_messages(hwnd ? GetAncestor(hwnd, GA_ROOT) : nullptr);
+}
+
+void dlg_install::begin_wait()
+{
+    wait_cursor_ = LoadCursorW(nullptr, IDC_WAIT);
+    previous_cursor_ = SetCursor(wait_cursor_);
+}
+
+void dlg_install::restore_wait()
+{
+    SetCursor(wait_cursor_);
+}
+
+void dlg_install::end_wait()
+{
+    SetCursor(previous_cursor_);
+}
+
+bool dlg_install::do_installation()
+{
+    try {
+        auto& context = installer_context::instance();
+        const installation_request request{context.install_folder,    context.menu_folder,
+                                           context.menu_shortcut,     context.desktop_shortcut,
+                                           context.existing_state,    context.existing_version};
+        installation_state state{context.log, context.instance_mutex,
+                                 [&context](std::wstring& folder, std::wstring& error_text) {
+                                     if (!context.make_temporary_folder(error_text))
+                                         return false;
+                                     folder = context.temporary_folder;
+                                     return true;
+                                 }};
+        return run_installation(request, state, *this);
+    }
+    catch (...) {
+        // Reaching the installer's state failed before anything was done.
+        try {
+            set_status(format_text(load_string(1121), error_code_text(std::current_exception())));
+        }
+        catch (...) {
+        }
+        return false;
+    }
+}

@@ -1,0 +1,35 @@
+// The install page: the summary of what is about to be installed, then the
+// running log, progress bar and status line of the installation itself.
+#pragma once
+
+#include <string>
+
+#include "engine/installation_view.h"
+#include "ui/basic_dialog.h"
+
+class dlg_install : public basic_dialog, public installation_view {
+public:
+    static dlg_install& instance();
+
+    void update_texts() override;
+    void on_init() override;
+    void on_size(int width, int height) override;
+
+    // Replaces the log with the summary of the chosen options.
+    void show_summary();
+    void append_log(const std::wstring& text) override;
+    void set_status(const std::wstring& text) override;
+    void set_progress(int percent) override;
+    // The whole installation; true when the payload is in place. Never throws.
+    bool do_installation();
+
+    void show_progress() override;
+    void pump() override;
+    void begin_wait() override;
+    void restore_wait() override;
+    void end_wait() override;
+
+private:
+    HCURSOR wait_cursor_ = nullptr;
+    HCURSOR previous_cursor_ = nullptr;
+};
