@@ -5,6 +5,7 @@
 #include "platform/module_path.h"
 #include "platform/security.h"
 #include "platform/string_table.h"
+#include "platform/system_random.h"
 #include "platform/version_info.h"
 #include "ui/window_helpers.h"
 
@@ -16,7 +17,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 #include <fmt/xchar.h>
 
@@ -167,7 +167,14 @@ bool installer_context::make_temporary_folder(std::wstring& error_text)
         error_text = fmt::format(L"{:08x} ({})", static_cast<std::uint32_t>(error.value()), L"temp_directory_path");
         return false;
     }
-    const boost::uuids::uuid id = boost::uuids::random_generator()();
+    boost::uuids::uuid id;
+    try {
+        id = random_uuid();
+    }
+    catch (const std::system_error& failure) {
+        error_text = fmt::format(L"{:08x} ({})", static_cast<std::uint32_t>(failure.code().value()), L"random_uuid");
+        return false;
+    }
     temporary_folder = (temporary / (L"halden_{" + boost::uuids::to_wstring(id) + L"}")).wstring();
     return true;
 }

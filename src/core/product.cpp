@@ -6,7 +6,6 @@
 
 namespace {
 constexpr std::wstring_view base_name = L"Quillmar";
-constexpr std::wstring_view version_label = L"3.05c";
 }
 
 std::wstring product_name(bool without_version)
@@ -14,7 +13,7 @@ std::wstring product_name(bool without_version)
     std::wstring name{base_name};
     if (!without_version) {
         name += L' ';
-        name += version_label;
+        name += version_label(product_version);
     }
     return name;
 }
@@ -54,4 +53,13 @@ std::wstring version_text(std::uint64_t version)
 {
     return fmt::format(L"{}.{}.{}.{}", (version >> 48) & 0xFFFF, (version >> 32) & 0xFFFF,
                        (version >> 16) & 0xFFFF, version & 0xFFFF);
+}
+
+std::wstring version_label(std::uint64_t version)
+{
+    const auto field = [version](int index) { return static_cast<unsigned>(version >> (48 - 16 * index) & 0xFFFF); };
+    std::wstring label = fmt::format(L"{}.{:02}", field(0), field(1));
+    if (field(2) >= 1 && field(2) <= 26)
+        label += static_cast<wchar_t>(L'a' + field(2) - 1);
+    return label;
 }

@@ -2,15 +2,40 @@
 
 #include "core/product.h"
 #include "platform/language.h"
+#include "platform/system_library.h"
 
 #include <shlwapi.h>
 
+#include <memory>
 #include <mutex>
 #include <optional>
 
 #include <fmt/xchar.h>
 
 namespace {
+
+// The version API, from the system folder on first use; without it every
+// version resource reads as missing.
+struct version_library {
+    system_module module{L"version.dll"};
+    decltype(GetFileVersionInfoSizeW)* info_size =
+        module.function<decltype(GetFileVersionInfoSizeW)>("GetFileVersionInfoSizeW");
+    decltype(GetFileVersionInfoW)* info = module.function<decltype(GetFileVersionInfoW)>("GetFileVersionInfoW");
+    decltype(VerQueryValueW)* query_value = module.function<decltype(VerQueryValueW)>("VerQueryValueW");
+};
+
+const version_library* version_api() noexcept
+{
+    static const std::unique_ptr<const version_library> library = []() -> std::unique_ptr<const version_library> {
+        try {
+            return std::make_unique<const version_library>();
+        }
+        catch (const std::exception&) {
+            return nullptr;
+        }
+    }();
+    return library.get();
+}
 
 struct resource_block {
     const void* data = nullptr;
@@ -113,10 +138,11 @@ version_info::version_info()
 version_info::version_info(const std::wstring& path)
 {
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const auto* api = version_api();
+    const DWORD size = api ? api->info_size(path.c_str(), &ignored) : 0;
     if (size) {
         data_.resize(size);
-        if (GetFileVersionInfoW(path.c_str(), 0, size, data_.data())) {
+        if (api->info(path.c_str(), 0, size, data_.data())) {
             block_ = data_.data();
             size_ = size;
         }
@@ -129,18 +155,21 @@ version_info::version_info(const std::wstring& path)
 
 void version_info::read_block()
 {
+    const auto* api = version_api();
+    if (!api)
+        size_ = 0;
     if (!size_)
         return;
     // VerQueryValueW takes a non-const block although it only reads it.
     void* block = const_cast<void*>(block_);
     void* value = nullptr;
     UINT length = 0;
-    if (VerQueryValueW(block, L"\\", &value, &length) && value && length >= sizeof(VS_FIXEDFILEINFO))
+    if (api->query_value(block, L"\\", &value, &length) && value && length >= sizeof(VS_FIXEDFILEINFO))
         fixed_ = static_cast<const VS_FIXEDFILEINFO*>(value);
 
     value = nullptr;
     length = 0;
-    if (VerQueryValueW(block, L"\\VarFileInfo\\Translation", &value, &length) && value) {
+    if (api->query_value(block, L"\\VarFileInfo\\Translation", &value, &length) && value) {
         const auto* pairs = static_cast<const WORD*>(value);
         for (UINT i = 0; i + 1 < length / sizeof(WORD); i += 2)
             if (pairs[i + 1] == 1200)
@@ -167,7 +196,7 @@ std::wstring version_info::string_value(const wchar_t* name) const
     const std::wstring sub_block = L"\\StringFileInfo\\" + translations_.front() + L"\\" + name;
     void* value = nullptr;
     UINT length = 0;
-    if (!VerQueryValueW(const_cast<void*>(block_), sub_block.c_str(), &value, &length) || !value || !length)
+    if (!version_api()->query_value(const_cast<void*>(block_), sub_block.c_str(), &value, &length) || !value || !length)
         return {};
     std::wstring text(static_cast<const wchar_t*>(value), length);
     if (!text.empty() && text.back() == L'\0')

@@ -112,13 +112,13 @@ bool parse_record(const std::wstring& line, log_record& record)
     return true;
 }
 
-enum class read_end { end_of_file, malformed };
+enum class read_end { end_of_file, malformed, no_version };
 
 read_end read_lines(const fs::path& file, uninstall_log& log)
 {
     hv::txtf::wifstream in(file);
     if (!in.is_open())
-        return read_end::end_of_file;
+        return read_end::no_version;
     in.exceptions(std::ios_base::badbit);
     bool version_given = false;
     int number = 0;
@@ -157,7 +157,7 @@ read_end read_lines(const fs::path& file, uninstall_log& log)
             return read_end::malformed;
         log.previous.push_back(std::move(record));
     }
-    return read_end::end_of_file;
+    return version_given ? read_end::end_of_file : read_end::no_version;
 }
 
 // What the log says for a record, as the uninstaller reads it.
@@ -270,16 +270,18 @@ bool same_location(const fs::path& a, const fs::path& b)
     return equal_elements(absolute_or_same(a), absolute_or_same(b), equal_ignoring_case);
 }
 
-void uninstall_log::read(const fs::path& file)
+bool uninstall_log::read(const fs::path& file)
 {
     install_folder.clear();
     shortcut_folder.clear();
     had_desktop_shortcut = true;
     if (file.empty())
-        return;
+        return false;
+    read_end end = read_end::malformed;
     try {
-        if (read_lines(file, *this) == read_end::malformed)
-            return;
+        end = read_lines(file, *this);
+        if (end == read_end::malformed)
+            return false;
     }
     catch (...) {
         // A read error ends the reading like the end of the file.
@@ -287,6 +289,7 @@ void uninstall_log::read(const fs::path& file)
     had_desktop_shortcut = std::any_of(previous.begin(), previous.end(), [](const log_record& r) {
         return r.kind == record_kind::desktop_shortcut;
     });
+    return end == read_end::end_of_file;
 }
 
 bool uninstall_log::create_directories(const fs::path& folder)

@@ -45,7 +45,9 @@ public:
 
     // Never throws: a malformed or unreadable file keeps what was parsed
     // before the fault. An empty name only resets the header fields.
-    void read(const std::filesystem::path& file);
+    // True when the whole file was read: a version line, no malformed line,
+    // no read error (a missing file is not read whole).
+    bool read(const std::filesystem::path& file);
 
     bool create_directories(const std::filesystem::path& path);
     void add_file(const std::filesystem::path& path, std::int32_t value, bool copy_backup);

@@ -15,11 +15,19 @@ using namespace payload_test;
 
 namespace {
 
+// The built installer, or the copy HV_TEST_INSTALLER names (a signed one).
+std::wstring installer_path()
+{
+    if (const char* path = std::getenv("HV_TEST_INSTALLER"))
+        return test_support::windows_path(path);
+    return test_support::build_file(L"src\\Quillmar3Setup.exe");
+}
+
 // The installer executable, loaded for its resources only.
 class installer_module {
 public:
     installer_module()
-        : module_(LoadLibraryExW(test_support::build_file(L"src\\Quillmar3Setup.exe").c_str(), nullptr,
+        : module_(LoadLibraryExW(installer_path().c_str(), nullptr,
                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
     {
     }

@@ -69,6 +69,26 @@ TEST(InstallerExecutable, CarriesItsVersionResource)
     EXPECT_EQ(pair[1], 1200);
 }
 
+// What Windows shows in a shipped program's properties: every value there.
+TEST(ShippedPrograms, VersionResourcesAreComplete)
+{
+    const wchar_t* const programs[] = {L"src\\Quillmar3Setup.exe", L"src\\product\\Quillmar.exe",
+                                       L"src\\product\\Uninstall.exe"};
+    const wchar_t* const names[] = {L"CompanyName",    L"FileDescription", L"LegalCopyright",
+                                    L"ProductName",    L"ProductVersion",  L"FileVersion"};
+    for (const wchar_t* program : programs) {
+        SCOPED_TRACE(std::string(program, program + wcslen(program)));
+        version_block version(test_support::build_file(program));
+        ASSERT_FALSE(version.data.empty()) << "no version resource";
+        for (const wchar_t* name : names)
+            EXPECT_NE(version.string_value(name), L"") << std::string(name, name + wcslen(name));
+    }
+    version_block installer(installer_path());
+    EXPECT_EQ(installer.string_value(L"CompanyName"), L"Halden & Voss");
+    EXPECT_EQ(installer.string_value(L"FileDescription"), L"Quillmar 3 Setup");
+    EXPECT_EQ(installer.string_value(L"FileVersion"), L"3.1.0.0");
+}
+
 TEST(InstallerExecutable, CarriesItsIconAndManifest)
 {
     HMODULE module = LoadLibraryExW(installer_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);

@@ -1,0 +1,194 @@
+#include "product/registration.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+#include <system_error>
+
+#include "core/product.h"
+#include "platform/registry.h"
+
+namespace {
+
+const std::wstring classes_key = L"Software\\Classes\\";
+
+[[noreturn]] void fail(LSTATUS status, const char* what)
+{
+    throw std::system_error(static_cast<int>(status), std::system_category(), what);
+}
+
+struct stored_value {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> bytes;
+};
+
+std::optional<stored_value> query_value(HKEY key, const std::wstring& name)
+{
+    stored_value value;
+    DWORD size = 0;
+    LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, &value.type, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return std::nullopt;
+    if (status != ERROR_SUCCESS)
+        fail(status, "RegQueryValueExW");
+    value.bytes.resize(size);
+    status = RegQueryValueExW(key, name.c_str(), nullptr, &value.type, value.bytes.data(), &size);
+    if (status != ERROR_SUCCESS)
+        fail(status, "RegQueryValueExW");
+    value.bytes.resize(size);
+    return value;
+}
+
+stored_value string_value(const std::wstring& text)
+{
+    const auto* begin = reinterpret_cast<const BYTE*>(text.c_str());
+    return {REG_SZ, std::vector<BYTE>(begin, begin + (text.size() + 1) * sizeof(wchar_t))};
+}
+
+// What one registration run changed, so that a failure part-way can put the
+// machine back as it was.
+class registry_changes {
+public:
+    registry_changes() = default;
+    registry_changes(const registry_changes&) = delete;
+    registry_changes& operator=(const registry_changes&) = delete;
+    ~registry_changes()
+    {
+        if (!committed_)
+            undo();
+    }
+
+    // Opens the key for writing, creating each missing level and noting it.
+    reg_key open_for_writing(const std::wstring& path)
+    {
+        reg_key key;
+        std::size_t end = 0;
+        do {
+            end = path.find(L'\\', end + 1);
+            const std::wstring level = path.substr(0, end);
+            HKEY handle = nullptr;
+            DWORD disposition = 0;
+            const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, level.c_str(), 0, nullptr,
+                                                   REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                                                   nullptr, &handle, &disposition);
+            if (status != ERROR_SUCCESS)
+                fail(status, "RegCreateKeyExW");
+            key.reset(handle);
+            if (disposition == REG_CREATED_NEW_KEY)
+                created_keys_.push_back(level);
+        } while (end != std::wstring::npos);
+        return key;
+    }
+
+    void set_string(const std::wstring& key_path, const std::wstring& name, const std::wstring& data)
+    {
+        reg_key key = open_for_writing(key_path);
+        const auto old = query_value(key.get(), name);
+        const stored_value wanted = string_value(data);
+        if (old && old->type == wanted.type && old->bytes == wanted.bytes)
+            return;
+        old_values_.push_back({key_path, name, old});
+        const LSTATUS status = RegSetValueExW(key.get(), name.c_str(), 0, wanted.type, wanted.bytes.data(),
+                                              static_cast<DWORD>(wanted.bytes.size()));
+        if (status != ERROR_SUCCESS)
+            fail(status, "RegSetValueExW");
+    }
+
+    void commit() { committed_ = true; }
+
+private:
+    struct old_value {
+        std::wstring key;
+        std::wstring name;
+        std::optional<stored_value> value;
+    };
+
+    void undo() noexcept
+    {
+        for (auto it = old_values_.rbegin(); it != old_values_.rend(); ++it) {
+            HKEY handle = nullptr;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, it->key.c_str(), 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS)
+                continue;
+            if (it->value)
+                RegSetValueExW(handle, it->name.c_str(), 0, it->value->type, it->value->bytes.data(),
+                               static_cast<DWORD>(it->value->bytes.size()));
+            else
+                RegDeleteValueW(handle, it->name.c_str());
+            RegCloseKey(handle);
+        }
+        for (auto it = created_keys_.rbegin(); it != created_keys_.rend(); ++it)
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, it->c_str());
+    }
+
+    std::vector<std::wstring> created_keys_;
+    std::vector<old_value> old_values_;
+    bool committed_ = false;
+};
+
+bool key_is_empty(HKEY key)
+{
+    DWORD sub_keys = 0;
+    DWORD values = 0;
+    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &sub_keys, nullptr, nullptr, &values, nullptr,
+                            nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           sub_keys == 0 && values == 0;
+}
+
+// Deletes the key and then each parent left empty, up to (not including) `stop`.
+void delete_empty_keys(std::wstring path, const std::wstring& stop)
+{
+    while (path.size() > stop.size() && path.starts_with(stop)) {
+        HKEY handle = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+            return;
+        const bool empty = key_is_empty(handle);
+        RegCloseKey(handle);
+        if (!empty || RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()) != ERROR_SUCCESS)
+            return;
+        path.erase(std::min(path.rfind(L'\\'), path.size()));
+    }
+}
+
+}
+
+std::vector<registry_entry> registration_entries(const std::wstring& program_path)
+{
+    const std::wstring prog_id_key = classes_key + document_prog_id;
+    return {
+        {maker_key, product_key_name() + L" Path", program_path},
+        {classes_key + document_extension, L"", document_prog_id},
+        {prog_id_key, L"", product_name(true) + L" Document"},
+        {prog_id_key + L"\\DefaultIcon", L"", L"\"" + program_path + L"\",0"},
+        {prog_id_key + L"\\shell\\open\\command", L"", L"\"" + program_path + L"\" \"%1\""},
+    };
+}
+
+void register_product(const std::wstring& program_path)
+{
+    registry_changes changes;
+    for (const registry_entry& entry : registration_entries(program_path))
+        changes.set_string(entry.key, entry.name, entry.data);
+    changes.commit();
+}
+
+int unregister_product(const std::wstring& program_path)
+{
+    const auto entries = registration_entries(program_path);
+    int removed = 0;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        HKEY handle = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, it->key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &handle) !=
+            ERROR_SUCCESS)
+            continue;
+        reg_key key(handle);
+        const auto value = query_value(key.get(), it->name);
+        const stored_value written = string_value(it->data);
+        if (value && value->type == written.type && value->bytes == written.bytes &&
+            RegDeleteValueW(key.get(), it->name.c_str()) == ERROR_SUCCESS)
+            ++removed;
+    }
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        delete_empty_keys(it->key, it->key.starts_with(classes_key) ? L"Software\\Classes" : L"Software");
+    return removed;
+}

@@ -1,0 +1,325 @@
+#include "uninstaller/uninstall.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "core/product.h"
+#include "platform/language.h"
+#include "platform/registry.h"
+#include "platform/string_table.h"
+#include "platform/sync_objects.h"
+#include "product/registration.h"
+#include "records/backup.h"
+#include "uninstaller/uninstaller_ids.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::size_t depth(const std::wstring& path)
+{
+    const fs::path elements(path);
+    return static_cast<std::size_t>(std::distance(elements.begin(), elements.end()));
+}
+
+std::wstring folded(const std::wstring& path)
+{
+    std::wstring text = fs::path(path).lexically_normal().wstring();
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    while (text.size() > 3 && text.back() == L'\\')
+        text.pop_back();
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::string file_content(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The data files whose content is not what the installation shipped.
+bool changed_by_user(const uninstall_step& step, const uninstall_options& options)
+{
+    std::error_code error;
+    if (!fs::is_regular_file(step.path, error))
+        return false;
+    const auto shipped = options.shipped_data ? options.shipped_data(fs::path(step.path).filename().wstring())
+                                              : std::nullopt;
+    return !shipped || file_content(step.path) != *shipped;
+}
+
+std::wstring lines(const std::vector<std::wstring>& items)
+{
+    std::wstring text;
+    for (const std::wstring& item : items)
+        text += item + L"\n";
+    return text;
+}
+
+bool is_running_process_file(const std::wstring& path, const std::wstring& own_path)
+{
+    return !own_path.empty() && same_location(path, own_path);
+}
+
+// Starts a copy of the uninstaller in a fresh temporary folder that deletes
+// the original once this process has ended, then the emptied folders.
+bool start_self_removal(const std::wstring& own_path, const std::vector<std::wstring>& folders)
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    if (!GetTempPathW(MAX_PATH + 1, temp))
+        return false;
+    const std::wstring folder = std::wstring(temp) + L"hv-uninstall-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring copy = folder + L"\\" + fs::path(own_path).filename().wstring();
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    if (!CopyFileW(own_path.c_str(), copy.c_str(), FALSE)) {
+        RemoveDirectoryW(folder.c_str());
+        return false;
+    }
+    SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::wstring command = L"\"" + copy + L"\" /cleanup " + std::to_wstring(GetCurrentProcessId()) + L" \"" +
+                           own_path + L"\"";
+    for (const std::wstring& f : folders)
+        command += L" \"" + f + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                        &process)) {
+        DeleteFileW(copy.c_str());
+        RemoveDirectoryW(folder.c_str());
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+}
+
+void remove_at_reboot(const std::wstring& program, const std::vector<std::wstring>& folders)
+{
+    if (!program.empty()) {
+        SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);
+        MoveFileExW(program.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    for (const std::wstring& folder : folders)
+        MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+std::vector<uninstall_step> plan_uninstall(const std::vector<log_record>& records)
+{
+    using action = uninstall_step::action;
+    std::vector<uninstall_step> steps;
+    std::vector<uninstall_step> folders;
+    std::set<std::wstring> seen;
+    std::wstring program;
+    for (const log_record& record : records)
+        if (record.kind == record_kind::file && record.value == 1 && record.done)
+            program = record.path;
+    bool key_done = false;
+    bool registration_done = false;
+    for (auto it = records.rbegin(); it != records.rend(); ++it) {
+        const log_record& record = *it;
+        switch (record.kind) {
+        case record_kind::file:
+        case record_kind::menu_shortcut:
+        case record_kind::desktop_shortcut:
+            if (record.done && !record.path.empty() && seen.insert(folded(record.path)).second)
+                steps.push_back({action::remove_file, record.path,
+                                 record.kind == record_kind::file ? record.value : -1});
+            break;
+        case record_kind::directory:
+            if (record.done && !record.path.empty() && seen.insert(folded(record.path)).second)
+                folders.push_back({action::remove_folder, record.path, -1});
+            break;
+        case record_kind::uninstall_key:
+            // The key is the product's own, whether or not all its values were written.
+            if (!std::exchange(key_done, true))
+                steps.push_back({action::remove_uninstall_key, {}, -1});
+            break;
+        case record_kind::associations:
+            if (!program.empty() && !std::exchange(registration_done, true))
+                steps.push_back({action::remove_registration, program, -1});
+            break;
+        default:
+            break;
+        }
+    }
+    std::stable_sort(folders.begin(), folders.end(),
+                     [](const uninstall_step& a, const uninstall_step& b) { return depth(a.path) > depth(b.path); });
+    steps.insert(steps.end(), folders.begin(), folders.end());
+    return steps;
+}
+
+std::wstring uninstaller_text(int language, unsigned id)
+{
+    HMODULE module = GetModuleHandleW(nullptr);
+    string_ref text = resource_string(module, language_langid(language), id);
+    if (text.empty())
+        text = resource_string(module, language_langid(1), id);
+    return std::wstring(text);
+}
+
+uninstall_report run_uninstall(const uninstall_options& options)
+{
+    using action = uninstall_step::action;
+    uninstall_report report;
+    const auto text = [&](unsigned id) { return uninstaller_text(options.language, id); };
+    const std::wstring name = product_name(true);
+
+    instance_counter counter(instance_counter_name(options.application_id));
+    named_mutex lock(installation_lock_name(options.application_id), false, true);
+    if (!lock.try_lock()) {
+        options.ask(prompt::refused, format_text(text(IDS_INSTALLER_RUNNING), name));
+        report.exit_code = uninstall_refused;
+        return report;
+    }
+    if (counter.running_count() >= 2) {
+        options.ask(prompt::refused, format_text(text(IDS_PRODUCT_RUNNING), name));
+        report.exit_code = uninstall_refused;
+        return report;
+    }
+
+    uninstall_log log;
+    if (!log.read(options.log_path)) {
+        options.ask(prompt::bad_log, format_text(text(IDS_BAD_LOG), options.log_path.wstring()));
+        report.exit_code = uninstall_bad_log;
+        return report;
+    }
+    if (!options.ask(prompt::confirm, format_text(text(IDS_CONFIRM), name))) {
+        report.exit_code = uninstall_cancelled;
+        return report;
+    }
+
+    const std::vector<uninstall_step> steps = plan_uninstall(log.previous);
+    std::vector<std::wstring> changed;
+    for (const uninstall_step& step : steps)
+        if (step.what == action::remove_file && step.value == 3 && changed_by_user(step, options))
+            changed.push_back(step.path);
+    const bool remove_changed =
+        !changed.empty() && options.ask(prompt::remove_changed_files, format_text(text(IDS_CHANGED_FILES), lines(changed)));
+
+    std::vector<std::wstring> remaining_folders;
+    bool own_file_recorded = false;
+    for (const uninstall_step& step : steps) {
+        try {
+            switch (step.what) {
+            case action::remove_file: {
+                if (is_running_process_file(step.path, options.own_path)) {
+                    own_file_recorded = true;
+                    continue;
+                }
+                if (!remove_changed && std::find(changed.begin(), changed.end(), step.path) != changed.end()) {
+                    report.kept.push_back(step.path);
+                    continue;
+                }
+                std::error_code error;
+                if (!fs::exists(step.path, error))
+                    continue;
+                remove_file(step.path);
+                report.removed.push_back(step.path);
+                ++report.files;
+                break;
+            }
+            case action::remove_folder: {
+                std::error_code error;
+                if (!fs::is_directory(step.path, error))
+                    continue;
+                if (!fs::is_empty(step.path, error)) {
+                    remaining_folders.push_back(step.path);
+                    continue;
+                }
+                remove_folder(step.path);
+                report.removed.push_back(step.path);
+                ++report.folders;
+                break;
+            }
+            case action::remove_uninstall_key: {
+                const std::wstring key = product_uninstall_key();
+                const LSTATUS status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+                if (status == ERROR_SUCCESS)
+                    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+                if (status == ERROR_SUCCESS) {
+                    report.removed.push_back(L"HKEY_LOCAL_MACHINE\\" + key);
+                    ++report.registry;
+                }
+                else if (status != ERROR_FILE_NOT_FOUND)
+                    throw std::system_error(static_cast<int>(status), std::system_category(), "RegDeleteTreeW");
+                break;
+            }
+            case action::remove_registration: {
+                const int values = unregister_product(step.path);
+                if (values > 0)
+                    report.removed.push_back(L"HKEY_LOCAL_MACHINE\\Software\\Classes\\" +
+                                             std::wstring(document_extension));
+                report.registry += values;
+                break;
+            }
+            }
+        }
+        catch (const std::exception&) {
+            report.failed.push_back(step.path.empty() ? L"HKEY_LOCAL_MACHINE\\" + product_uninstall_key() : step.path);
+        }
+    }
+
+    if (report.failed.empty()) {
+        std::error_code error;
+        try {
+            remove_file(options.log_path.wstring());
+        }
+        catch (const std::exception&) {
+            report.failed.push_back(options.log_path.wstring());
+        }
+        // The folders that held the log or the uninstaller itself.
+        std::vector<std::wstring> still_there;
+        for (const std::wstring& folder : remaining_folders) {
+            if (fs::is_directory(folder, error) && fs::is_empty(folder, error) && RemoveDirectoryW(folder.c_str())) {
+                report.removed.push_back(folder);
+                ++report.folders;
+            }
+            else
+                still_there.push_back(folder);
+        }
+        remaining_folders = std::move(still_there);
+    }
+    if (own_file_recorded && options.self_delete && report.failed.empty() &&
+        !start_self_removal(options.own_path, remaining_folders))
+        remove_at_reboot(options.own_path, remaining_folders);
+
+    report.exit_code = report.failed.empty() ? uninstall_done : uninstall_incomplete;
+    std::wstring summary = format_text(text(IDS_REMOVED), name, report.files, report.folders, report.registry);
+    if (!report.kept.empty())
+        summary += L"\n\n" + text(IDS_KEPT) + L"\n" + lines(report.kept);
+    if (!report.failed.empty())
+        summary += L"\n\n" + text(IDS_NOT_REMOVED) + L"\n" + lines(report.failed);
+    options.ask(prompt::summary, summary);
+    return report;
+}
+
+bool finish_self_removal(unsigned long process_id, const std::wstring& program,
+                         const std::vector<std::wstring>& folders)
+{
+    if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id)) {
+        WaitForSingleObject(process, 60000);
+        CloseHandle(process);
+    }
+    bool gone = false;
+    for (int attempt = 0; attempt < 50 && !gone; ++attempt) {
+        SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);
+        gone = DeleteFileW(program.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+        if (!gone)
+            Sleep(100);
+    }
+    bool all = gone;
+    for (const std::wstring& folder : folders)
+        all = (RemoveDirectoryW(folder.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) && all;
+    if (!all)
+        remove_at_reboot(gone ? std::wstring() : program, folders);
+    return all;
+}
