@@ -89,6 +89,8 @@ TEST(NamedMutex, AbandonedLockCountsAsTaken)
 TEST(NamedMutex, TryLockWhileOwnedTakesTheMutexOnce)
 {
     const std::wstring name = unique_name(L"lock");
+    // Keeps the mutex in existence after the owner's handle is closed.
+    const named_mutex observer(name, false, true);
     {
         named_mutex lock(name, false, true);
         ASSERT_TRUE(lock.try_lock());
