@@ -12,6 +12,7 @@
 #include <commctrl.h>
 #include <comdef.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
@@ -47,6 +48,17 @@ const std::wstring& application_id()
 instance_counter& application_instance_counter()
 {
     return instance_counter::instance(instance_counter_name(application_id()));
+}
+
+UINT check_processor(const processor_feature_query& feature_present, const processor_box& show_box)
+{
+    if (feature_present(PF_XMMI64_INSTRUCTIONS_AVAILABLE))
+        return 0;
+    show_box(L"This Version is not compatible with your Configuration.\n\n"
+             L"Cette version n'est pas compatible avec votre configuration.\n\n"
+             L"Diese Version ist nicht mit Ihrer Konfiguration kompatibel.",
+             MB_ICONERROR);
+    return 1;
 }
 
 void initialise_application()
@@ -115,8 +127,9 @@ bool installer_context::initialise(const startup_sources& sources)
             return false;
     }
 
-    classify_existing();
-    load_previous_installation();
+    const std::wstring registered = sources.registered_program ? sources.registered_program() : previous_program_path();
+    classify_existing(registered);
+    load_previous_installation([&] { return find_previous_log(registered); });
 
     if (!choose_default_folders(sources.known_folder))
         return false;
@@ -164,7 +177,7 @@ bool installer_context::make_temporary_folder(std::wstring& error_text)
     std::error_code error;
     const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
     if (error) {
-        error_text = fmt::format(L"{:08x} ({})", static_cast<std::uint32_t>(error.value()), L"temp_directory_path");
+        error_text = fmt::format(L"{:08x} ({})", temporary_folder_error(error), L"temp_directory_path");
         return false;
     }
     boost::uuids::uuid id;
@@ -177,4 +190,19 @@ bool installer_context::make_temporary_folder(std::wstring& error_text)
     }
     temporary_folder = (temporary / (L"halden_{" + boost::uuids::to_wstring(id) + L"}")).wstring();
     return true;
+}
+
+DWORD temporary_folder_error(const std::error_code& error)
+{
+    if (error.category() != std::generic_category())
+        return static_cast<DWORD>(error.value());
+    static constexpr std::pair<int, DWORD> file_errors[] = {
+        {EPERM, ERROR_ACCESS_DENIED},     {ENOENT, ERROR_PATH_NOT_FOUND},
+        {EACCES, ERROR_ACCESS_DENIED},    {ENOTDIR, ERROR_DIRECTORY},
+        {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& [posix, windows] : file_errors)
+        if (posix == error.value())
+            return windows;
+    return errno_to_win32(error.value()).value_or(static_cast<DWORD>(error.value()));
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <system_error>
 
 #include "platform/known_folders.h"
 #include "platform/language.h"
@@ -19,6 +20,9 @@ struct startup_sources {
     user_language_source user_language = GetUserDefaultLangID;
     std::function<bool()> is_administrator;      // empty: the process token's membership
     known_folder_source known_folder = query_known_folder;
+    // The earlier installation's registered program; empty: the registry's
+    // entry, looked up once per process.
+    std::function<std::wstring()> registered_program;
 };
 
 class installer_context {
@@ -48,7 +52,7 @@ public:
     bool initialise(const startup_sources& sources = {});
 
     // Names the per-run temporary folder; false with "{:08x} ({})" of the
-    // error when the system temporary folder cannot be obtained.
+    // Windows error when the system temporary folder cannot be obtained.
     bool make_temporary_folder(std::wstring& error_text);
 
     // What is installed already, from the registered program path.
@@ -64,6 +68,13 @@ public:
 // on without it.
 inline bool processor_check_passed = false;
 
+// The processor check before the entry point: 0 when the processor has SSE2;
+// otherwise the trilingual box is shown through `show_box` and the result is
+// the exit code 1. The feature query is the system's unless a test gives one.
+using processor_feature_query = std::function<bool(DWORD feature)>;
+using processor_box = std::function<void(const wchar_t* text, UINT flags)>;
+UINT check_processor(const processor_feature_query& feature_present, const processor_box& show_box);
+
 // The one-time initialisation of the application (common controls, the
 // application id, this process's unit of the instance counter). Raises on
 // failure; runs once however often it is called.
@@ -78,3 +89,7 @@ instance_counter& application_instance_counter();
 
 // The warning box for a known folder that cannot be found.
 void warn_folder_unavailable(HRESULT hr);
+
+// The Windows error for a failed look-up of the temporary folder: the
+// runtime reports file errors as POSIX numbers, the user reads Windows ones.
+DWORD temporary_folder_error(const std::error_code& error);

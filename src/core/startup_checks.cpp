@@ -10,14 +10,11 @@ namespace {
 struct processor_check {
     processor_check()
     {
-        if (!IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE)) {
-            MessageBoxW(nullptr,
-                        L"This Version is not compatible with your Configuration.\n\n"
-                        L"Cette version n'est pas compatible avec votre configuration.\n\n"
-                        L"Diese Version ist nicht mit Ihrer Konfiguration kompatibel.",
-                        nullptr, MB_ICONERROR);
-            ExitProcess(1);
-        }
+        const UINT exit_code = check_processor(
+            [](DWORD feature) { return IsProcessorFeaturePresent(feature) != FALSE; },
+            [](const wchar_t* text, UINT flags) { MessageBoxW(nullptr, text, nullptr, flags); });
+        if (exit_code)
+            ExitProcess(exit_code);
         processor_check_passed = true;
     }
 };

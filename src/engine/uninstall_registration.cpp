@@ -16,7 +16,9 @@ bool register_uninstall_entry(uninstall_log& log, const std::wstring& program_pa
             return false;
 
         std::wstring key_name = product_key_name();
-        reg_key entry = open_key(uninstall, key_name.c_str());
+        // An entry this account may not change must fail the step here, before
+        // anything is recorded, not open read-only and fail every write.
+        reg_key entry = open_key_for_writing(uninstall, key_name.c_str());
         if (entry) {
             log.add_uninstall_key(entry);
         }

@@ -8,8 +8,8 @@
 #include <boost/iostreams/copy.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
-#include <boost/iostreams/device/null.hpp>
 #include <boost/system/system_error.hpp>
+#include <bzlib.h>
 
 #include <algorithm>
 
@@ -391,12 +391,35 @@ bool extract_payload(std::istream& resource, const std::wstring& install_folder,
 
 bool verify_payload(std::istream& resource)
 {
+    // libbz2 itself, not the Boost filter: the filter would go on decoding a
+    // second stream joined after the first.
+    bz_stream stream{};
+    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK)
+        return false;
+    struct end_stream {
+        bz_stream& stream;
+        ~end_stream() { BZ2_bzDecompressEnd(&stream); }
+    } ending{stream};
     try {
-        io::filtering_ostream decompressed;
-        decompressed.push(io::bzip2_decompressor(false, block_size));
-        decompressed.push(io::null_sink());
-        io::copy(resource, decompressed, block_size);
-        return resource.good() && resource.peek() == std::istream::traits_type::eof();
+        std::vector<char> input(block_size), output(block_size);
+        for (;;) {
+            if (stream.avail_in == 0) {
+                resource.read(input.data(), static_cast<std::streamsize>(input.size()));
+                const auto count = static_cast<unsigned>(resource.gcount());
+                if (count == 0)
+                    return false;
+                stream.next_in = input.data();
+                stream.avail_in = count;
+            }
+            stream.next_out = output.data();
+            stream.avail_out = static_cast<unsigned>(output.size());
+            const int result = BZ2_bzDecompress(&stream);
+            if (result == BZ_STREAM_END)
+                return stream.avail_in == 0 && !resource.bad() &&
+                       resource.peek() == std::istream::traits_type::eof();
+            if (result != BZ_OK)
+                return false;
+        }
     }
     catch (...) {
         return false;

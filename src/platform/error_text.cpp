@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -47,7 +49,7 @@ std::vector<error_code_converter>& converters()
 }
 
 // POSIX error numbers the installer can meet, with their Windows errors.
-constexpr std::array<std::pair<int, DWORD>, 52> errno_table{{
+constexpr std::pair<int, DWORD> errno_table[] = {
     {0, 0},       {1, 5},       {2, 3},       {4, 10004},   {8, 11},      {9, 10009},   {11, 1237},
     {12, 8},      {13, 10013},  {14, 10014},  {16, 170},    {17, 183},    {18, 17},     {22, 10022},
     {23, 4},      {24, 10024},  {28, 112},    {32, 109},    {33, 87},     {36, 32},     {38, 10063},
@@ -56,7 +58,17 @@ constexpr std::array<std::pair<int, DWORD>, 52> errno_table{{
     {113, 10056}, {114, 10062}, {115, 10040}, {116, 10050}, {117, 10052}, {118, 10051}, {119, 10055},
     {123, 10042}, {126, 10057}, {128, 10038}, {129, 50},    {130, 10045}, {135, 10043}, {136, 10041},
     {138, 10060}, {140, 10035},
-}};
+};
+
+constexpr bool has_unique_numbers(std::span<const std::pair<int, DWORD>> table)
+{
+    for (std::size_t i = 0; i < table.size(); ++i)
+        for (std::size_t j = i + 1; j < table.size(); ++j)
+            if (table[i].first == table[j].first)
+                return false;
+    return true;
+}
+static_assert(has_unique_numbers(errno_table), "a POSIX number listed twice, or a row left empty");
 
 }
 
@@ -85,9 +97,9 @@ std::wstring error_text(DWORD code, LANGID langid, const module_string_lookup& m
 
 std::optional<DWORD> errno_to_win32(int posix_error)
 {
-    const auto found = std::find_if(errno_table.begin(), errno_table.end(),
+    const auto found = std::find_if(std::begin(errno_table), std::end(errno_table),
                                     [&](const auto& pair) { return pair.first == posix_error; });
-    if (found == errno_table.end())
+    if (found == std::end(errno_table))
         return std::nullopt;
     return found->second;
 }

@@ -7,6 +7,13 @@ exception::~exception()
     delete what_;
 }
 
+exception& exception::operator=(const exception&) noexcept
+{
+    delete what_;
+    what_ = nullptr;
+    return *this;
+}
+
 const char* exception::what() const noexcept
 {
     if (what_)

@@ -10,7 +10,8 @@ class exception : public virtual std::exception {
 public:
     exception() = default;
     exception(const exception&) noexcept {}
-    exception& operator=(const exception&) noexcept { return *this; }
+    // The kept text belongs to the old message.
+    exception& operator=(const exception&) noexcept;
     ~exception() override;
 
     virtual std::wstring message() const = 0;

@@ -208,8 +208,8 @@ void select_initial_language(const user_language_source& user_language)
                 set_language(static_cast<language_index>(recorded));
         }
     }
-    catch (const std::system_error&) {
-        // An entry that cannot be read leaves the user's language.
+    catch (...) {
+        // Whatever goes wrong with the earlier entry leaves the user's language.
     }
 
     if (!is_installer_language(locale_state::instance().current))

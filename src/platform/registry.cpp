@@ -128,6 +128,11 @@ reg_key open_key(const reg_key& parent, const wchar_t* sub_key)
     return open(parent.get(), sub_key, maximum_allowed);
 }
 
+reg_key open_key_for_writing(const reg_key& parent, const wchar_t* sub_key)
+{
+    return open(parent.get(), sub_key, KEY_READ | KEY_WRITE);
+}
+
 void set_binary(const reg_key& key, const wchar_t* name, const void* bytes, std::size_t size)
 {
     set_value(key, name, REG_BINARY, bytes, size);

@@ -67,6 +67,9 @@ reg_key create_key(registry_root root, const wchar_t* sub_key);
 reg_key create_key(const reg_key& parent, const wchar_t* sub_key);
 reg_key open_key(registry_root root, const wchar_t* sub_key);
 reg_key open_key(const reg_key& parent, const wchar_t* sub_key);
+// Opens for reading and writing: a key the caller may not change raises
+// (ERROR_ACCESS_DENIED) rather than opening read-only.
+reg_key open_key_for_writing(const reg_key& parent, const wchar_t* sub_key);
 
 void set_binary(const reg_key& key, const wchar_t* name, const void* bytes, std::size_t size);
 void set_dword(const reg_key& key, const wchar_t* name, std::uint32_t value);

@@ -1,5 +1,7 @@
 #include "platform/security.h"
 
+#include <optional>
+
 #include "platform/kernel_handle.h"
 
 #include <new>
@@ -188,6 +190,15 @@ security_block acl_granting(const ACL* old_dacl, PSID sid, DWORD access_mask, BY
     return acl;
 }
 
+SECURITY_DESCRIPTOR_CONTROL control_bits_carried_over(SECURITY_DESCRIPTOR_CONTROL old_control) noexcept
+{
+    if (old_control & SE_DACL_AUTO_INHERITED)
+        return SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED;
+    if (old_control & SE_DACL_PROTECTED)
+        return SE_DACL_PROTECTED;
+    return 0;
+}
+
 bool is_administrator()
 {
     if (api().check_token_membership.available())
@@ -207,13 +218,20 @@ bool is_administrator_by_access_check()
 {
     auto& a = api();
     const owned_sid administrators(sid_kind::administrators);
-    const impersonation impersonated;
 
+    // A thread that already acts for a user is checked as that user, as
+    // token membership does; otherwise the process's own rights count.
     kernel_handle token;
-    if (!a.open_thread_token(GetCurrentThread(), TOKEN_QUERY, FALSE, token.put())) {
+    std::optional<impersonation> impersonated;
+    if (!a.open_thread_token(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
         if (GetLastError() != ERROR_NO_TOKEN)
             throw_last_error();
-        check(a.open_process_token(GetCurrentProcess(), TOKEN_QUERY, token.put()));
+        impersonated.emplace();
+        if (!a.open_thread_token(GetCurrentThread(), TOKEN_QUERY, FALSE, token.put())) {
+            if (GetLastError() != ERROR_NO_TOKEN)
+                throw_last_error();
+            check(a.open_process_token(GetCurrentProcess(), TOKEN_QUERY, token.put()));
+        }
     }
 
     const auto acl = single_entry_acl(administrators.get(), access_read | access_write);
@@ -299,12 +317,8 @@ bool grant_users_access(const std::wstring& path, DWORD access_mask, BYTE ace_fl
         SECURITY_DESCRIPTOR_CONTROL control = 0;
         DWORD revision = 0;
         check(a.get_security_descriptor_control(old_descriptor.descriptor(), &control, &revision));
-        constexpr SECURITY_DESCRIPTOR_CONTROL inherit = SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED;
-        if (control & SE_DACL_AUTO_INHERITED)
-            check(a.set_security_descriptor_control(descriptor.descriptor(), inherit, inherit));
-        else if (control & SE_DACL_PROTECTED)
-            check(a.set_security_descriptor_control(descriptor.descriptor(), SE_DACL_PROTECTED,
-                                                    SE_DACL_PROTECTED));
+        if (const SECURITY_DESCRIPTOR_CONTROL bits = control_bits_carried_over(control))
+            check(a.set_security_descriptor_control(descriptor.descriptor(), bits, bits));
     }
 
     check(a.set_file_security(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.descriptor()));

@@ -139,12 +139,18 @@ security_block allocate_security_block(std::size_t size);
 // `old_dacl` stands for a missing or null DACL.
 security_block acl_granting(const ACL* old_dacl, PSID sid, DWORD access_mask, BYTE ace_flags);
 
+// The inheritance and protection bits a new DACL takes over from the old
+// descriptor's control: auto-inherited (with its request bit) before
+// protected; 0 for none.
+SECURITY_DESCRIPTOR_CONTROL control_bits_carried_over(SECURITY_DESCRIPTOR_CONTROL old_control) noexcept;
+
 // Whether the process is a member of BUILTIN\Administrators.
 bool is_administrator();
 
 // The two ways is_administrator decides: token membership, and an access
 // check against a descriptor that admits only administrators (for systems
-// whose security library lacks CheckTokenMembership).
+// whose security library lacks CheckTokenMembership). Both answer for the
+// thread's token when the thread acts for a user, else for the process.
 bool is_administrator_by_membership();
 bool is_administrator_by_access_check();
 

@@ -7,6 +7,7 @@
 namespace {
 
 constexpr LANGID no_language = 0;
+constexpr LANGID english_langid = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 struct candidates {
     LANGID wanted;
@@ -113,9 +114,13 @@ string_ref load_module_string(unsigned id)
         const wchar_t* text = nullptr;
         // With no buffer the system hands out the text inside the resource.
         const int length = LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
-        if (length <= 0 || !text)
-            return {};
-        return {text, static_cast<std::size_t>(length)};
+        string_ref found;
+        if (length > 0 && text)
+            found = {text, static_cast<std::size_t>(length)};
+        // A language whose table marks the text absent shows the English one.
+        if (found.empty() || is_placeholder(found))
+            found = resource_string(module, english_langid, id);
+        return is_placeholder(found) ? string_ref{} : found;
     };
     HMODULE module = resource_module();
     string_ref text = lookup(module);

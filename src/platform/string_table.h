@@ -26,8 +26,9 @@ string_ref resource_string(HMODULE module, LANGID language, unsigned id);
 string_ref find_string(language_index index, unsigned id);
 // The current language's text, else English, else French; empty when absent everywhere.
 std::wstring load_string(unsigned id);
-// The text as the system's lookup finds it in the resource module, else in
-// the installer's executable.
+// The text as the system's lookup finds it in the resource module, the
+// English text where that is absent or "#", else the same in the installer's
+// executable; absent when none has a text.
 string_ref load_module_string(unsigned id);
 
 // Text 1000, with " – " and the product's name and version when asked for.

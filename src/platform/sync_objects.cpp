@@ -83,13 +83,17 @@ named_mutex::~named_mutex()
 
 bool named_mutex::try_lock()
 {
+    // A second wait would take the mutex twice, and the one release at the
+    // end would leave it held.
+    if (owned_)
+        return true;
     owned_ = handle_ && acquired(WaitForSingleObject(handle_.get(), 0));
     return owned_;
 }
 
 void named_mutex::release()
 {
-    if (handle_)
+    if (handle_ && owned_)
         ReleaseMutex(handle_.get());
     owned_ = false;
 }

@@ -33,7 +33,8 @@ public:
     named_mutex& operator=(const named_mutex&) = delete;
     ~named_mutex();
 
-    // Takes the mutex without waiting; a mutex its holder abandoned counts.
+    // Takes the mutex without waiting; a mutex its holder abandoned counts,
+    // and one this object owns already is not taken again.
     bool try_lock();
     // Gives the mutex up for a while (another program may take it).
     void release();

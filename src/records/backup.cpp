@@ -6,6 +6,7 @@
 #include "core/product.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "records/text_file.h"
 #include "records/uninstall_log.h"
 
 namespace {
@@ -88,7 +89,9 @@ void undo_uninstall_key(log_record& record)
         return;
     const std::wstring name = product_key_name();
     if (record.backup.empty()) {
-        RegDeleteTreeW(list.get(), name.c_str());
+        const LSTATUS status = RegDeleteTreeW(list.get(), name.c_str());
+        if (status != ERROR_SUCCESS && !is_missing(static_cast<DWORD>(status)))
+            throw_error(static_cast<DWORD>(status), "RegDeleteTreeW");
         return;
     }
     reg_key product = open_key(list, name.c_str());
@@ -97,25 +100,46 @@ void undo_uninstall_key(log_record& record)
     const LSTATUS status = calls.restore_key(product.get(), record.backup.c_str());
     product.reset();
     // The hive file is the only copy of the old key until it is back.
-    if (status == ERROR_SUCCESS) {
-        DeleteFileW(record.backup.c_str());
-        record.backup.clear();
+    if (status != ERROR_SUCCESS)
+        throw_error(static_cast<DWORD>(status), "RegRestoreKeyW");
+    DeleteFileW(record.backup.c_str());
+    record.backup.clear();
+}
+
+constexpr int rollback_retries = 3;
+
+// Runs a step of the rollback again while another program holds the object.
+template <class Step>
+void retrying(Step step)
+{
+    const std::error_code sharing_violation(ERROR_SHARING_VIOLATION, std::system_category());
+    for (int attempt = 0;; ++attempt) {
+        try {
+            step();
+            return;
+        }
+        catch (const std::system_error& e) {
+            if (e.code() != sharing_violation || attempt == rollback_retries)
+                throw;
+        }
+        rollback_retry_wait()();
     }
+}
+
+void move_back(const log_record& record)
+{
+    if (!MoveFileExW(record.backup.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        throw_error(GetLastError(), "MoveFileExW");
 }
 
 void undo(log_record& record)
 {
     switch (record.kind) {
     case record_kind::directory:
-        remove_folder(record.path);
+        retrying([&] { remove_folder(record.path); });
         break;
     case record_kind::uninstall_key:
-        try {
-            undo_uninstall_key(record);
-        }
-        catch (...) {
-            // A registry failure never stops the rollback of the files.
-        }
+        undo_uninstall_key(record);
         break;
     case record_kind::associations:
         break;
@@ -123,12 +147,39 @@ void undo(log_record& record)
         // A shortcut whose creation failed has no path; nothing of it exists.
         if (record.path.empty())
             break;
-        remove_file(record.path);
-        if (!record.backup.empty())
-            MoveFileExW(record.backup.c_str(), record.path.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+        if (record.kept) {
+            // The file was never replaced: its copy is not needed.
+            if (!record.backup.empty() && DeleteFileW(record.backup.c_str()))
+                record.backup.clear();
+            break;
+        }
+        retrying([&] { remove_file(record.path); });
+        if (!record.backup.empty()) {
+            retrying([&] { move_back(record); });
+            record.backup.clear();
+        }
         break;
     }
+}
+
+std::error_code error_of_current_exception()
+{
+    try {
+        throw;
+    }
+    catch (const std::system_error& e) {
+        return e.code();
+    }
+    catch (...) {
+        return {ERROR_INTERNAL_ERROR, std::system_category()};
+    }
+}
+
+std::wstring record_location(const log_record& record)
+{
+    if (record.kind == record_kind::uninstall_key)
+        return L"HKEY_LOCAL_MACHINE\\" + product_uninstall_key();
+    return record.path;
 }
 
 }
@@ -227,13 +278,60 @@ void uninstall_log::add_uninstall_key(const reg_key& key)
     }
 }
 
-void uninstall_log::rollback()
+std::vector<rollback_problem> uninstall_log::rollback()
 {
-    // A record leaves the list once undone, so a rollback stopped by an
-    // error holds exactly what is still to undo.
-    while (!current.empty()) {
-        undo(current.back());
-        current.pop_back();
+    std::vector<rollback_problem> problems;
+    std::vector<std::pair<std::wstring, std::wstring>> not_restored;
+    for (auto record = current.rbegin(); record != current.rend(); ++record) {
+        try {
+            undo(*record);
+        }
+        catch (...) {
+            problems.push_back({record_location(*record), record->backup, error_of_current_exception()});
+            if (!record->backup.empty())
+                not_restored.emplace_back(record->backup, problems.back().path);
+        }
     }
+    current.clear();
     pending = false;
+    if (!not_restored.empty())
+        add_not_restored(not_restored);
+    return problems;
+}
+
+std::function<void()>& rollback_retry_wait()
+{
+    static std::function<void()> wait = [] { Sleep(1000); };
+    return wait;
+}
+
+std::wstring not_restored_list_path()
+{
+    return (std::filesystem::temp_directory_path() / not_restored_list_name).wstring();
+}
+
+bool add_not_restored(const std::vector<std::pair<std::wstring, std::wstring>>& backup_and_original)
+{
+    try {
+        const std::filesystem::path list = not_restored_list_path();
+        std::vector<std::wstring> lines;
+        {
+            hv::txtf::wifstream in(list);
+            for (std::wstring line; in && std::getline(in, line);)
+                if (!line.empty())
+                    lines.push_back(line);
+        }
+        for (const auto& [backup, original] : backup_and_original)
+            lines.push_back(backup + L"\t" + original);
+        hv::txtf::wofstream out;
+        out.exceptions(std::ios_base::failbit | std::ios_base::badbit);
+        out.open(list);
+        for (const auto& line : lines)
+            out << line << L'\n';
+        out.close();
+        return true;
+    }
+    catch (...) {
+        return false;
+    }
 }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 // One 32-bit draw of the process-wide random engine; replaceable by tests.
 using random_draw = std::function<std::uint32_t()>;
@@ -35,6 +37,18 @@ struct hive_calls {
     std::function<LSTATUS(HKEY key, const wchar_t* file)> restore_key;
 };
 hive_calls& backup_hive_calls();
+
+// How a rollback waits before it tries again an object another program has
+// open: one second, replaceable by tests.
+std::function<void()>& rollback_retry_wait();
+
+// The list in the system temporary folder of backups a rollback could not
+// put back, one "backup<TAB>original" line each (UTF-16), for the next run
+// or the uninstaller to act on.
+inline constexpr const wchar_t* not_restored_list_name = L"hv-not-restored.txt";
+std::wstring not_restored_list_path();
+// Adds lines to that list; false when it could not be written.
+bool add_not_restored(const std::vector<std::pair<std::wstring, std::wstring>>& backup_and_original);
 
 // Deletes a file or an empty folder, clearing a read-only attribute first;
 // a missing one counts as deleted. Raises the system's error otherwise.

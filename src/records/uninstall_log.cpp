@@ -320,12 +320,22 @@ void uninstall_log::add_file(const fs::path& path, std::int32_t value, bool copy
     current.push_back({record_kind::file, text, {}, false, value});
     if (!may_exist(text))
         return;
-    // Without a backup the file would be overwritten now and deleted by a
-    // rollback: the step must not go ahead, and its record must not stay.
     std::error_code error;
     std::wstring backup;
+    if (copy_backup) {
+        // The file stays as it is, so a missing copy loses nothing.
+        current.back().kept = true;
+        try {
+            current.back().backup = make_backup(text, true, error);
+        }
+        catch (...) {
+        }
+        return;
+    }
+    // Without a backup the file would be overwritten now and deleted by a
+    // rollback: the step must not go ahead, and its record must not stay.
     try {
-        backup = make_backup(text, copy_backup, error);
+        backup = make_backup(text, false, error);
     }
     catch (...) {
         current.pop_back();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/registry.h"
@@ -27,8 +28,24 @@ struct log_record {
     std::wstring backup;
     bool done = false;
     std::int32_t value = -1;
+    // In memory only, never written to the log: the file was there before the
+    // installation and stays in place, so a rollback must leave it.
+    bool kept = false;
 
-    friend bool operator==(const log_record&, const log_record&) = default;
+    // Compares what the log file holds.
+    friend bool operator==(const log_record& a, const log_record& b)
+    {
+        return a.kind == b.kind && a.path == b.path && a.backup == b.backup && a.done == b.done &&
+               a.value == b.value;
+    }
+};
+
+// A record a rollback could not undo: what it names, the backup left in the
+// temporary folder (empty when there is none) and the error.
+struct rollback_problem {
+    std::wstring path;
+    std::wstring backup;
+    std::error_code error;
 };
 
 inline constexpr const wchar_t* uninstall_log_name = L"Uninstall.ulog";
@@ -50,6 +67,9 @@ public:
     bool read(const std::filesystem::path& file);
 
     bool create_directories(const std::filesystem::path& path);
+    // copy_backup: an existing file stays in place (a data file the
+    // installation keeps); its record is marked `kept` and a failed copy is
+    // no error. Otherwise an existing file that cannot be moved aside raises.
     void add_file(const std::filesystem::path& path, std::int32_t value, bool copy_backup);
     // where: 0 for the Start Menu, anything else for the desktop.
     void add_shortcut(int where, const std::filesystem::path& folder);
@@ -59,9 +79,12 @@ public:
     void add_association();
     void commit(bool done, const std::wstring& path = {});
 
-    // Undoes `current` from the last record to the first; a file or folder
-    // that cannot be removed raises its error and stops the rollback there.
-    void rollback();
+    // Undoes `current` from the last record to the first and empties it.
+    // Never stops at a record: an object in use is tried again a few times,
+    // what still cannot be undone is returned (empty when all went well), and
+    // a backup that could not be put back stays where it is and is added to
+    // the not-restored list (backup.h).
+    std::vector<rollback_problem> rollback();
 
     // Merges `previous` into `current`, writes the file and discards the
     // backups. Never throws.

@@ -1,6 +1,8 @@
 #include "ui/basic_dialog.h"
 
+#include "platform/error_text.h"
 #include "platform/language.h"
+#include "ui/window_helpers.h"
 
 #include <stdexcept>
 #include <system_error>
@@ -8,23 +10,9 @@
 
 namespace {
 
-std::wstring widened(const char* text)
+void show_failure_box(HWND, const std::wstring& text)
 {
-    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 1)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
-    wide.resize(static_cast<std::size_t>(length) - 1);
-    return wide;
-}
-
-void show_failure_box(HWND dialog, const std::wstring& text)
-{
-    HWND owner = dialog ? GetAncestor(dialog, GA_ROOT) : nullptr;
-    std::wstring caption = owner ? get_text(owner) : std::wstring();
-    MessageBoxW(owner, text.c_str(), caption.empty() ? nullptr : caption.c_str(),
-                MB_OK | MB_ICONERROR);
+    message_box(text, nullptr, MB_OK | MB_ICONERROR);
 }
 
 dialog_failure_reporter& failure_reporter()
@@ -281,14 +269,7 @@ dialog_failure_reporter set_dialog_failure_reporter(dialog_failure_reporter repo
 
 std::wstring failure_text(const std::exception_ptr& failure)
 {
-    try {
-        if (failure)
-            std::rethrow_exception(failure);
-    }
-    catch (const std::exception& error) {
-        return widened(error.what());
-    }
-    catch (...) {
-    }
-    return L"Unexpected error";
+    std::wstring text = exception_text(failure);
+    // An exception without an error code still gets a text in the user's language.
+    return text.empty() ? error_text(static_cast<DWORD>(E_FAIL)) : text;
 }

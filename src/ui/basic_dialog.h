@@ -106,9 +106,10 @@ void pump_messages(HWND dialog);
 
 // What a dialog does with an exception its handler let out: no exception may
 // unwind through the window manager's frames. The default shows the text in
-// an error box owned by the dialog's top-level window; tests put their own.
+// an error box (message_box); tests put their own.
 using dialog_failure_reporter = std::function<void(HWND dialog, const std::wstring& text)>;
 dialog_failure_reporter set_dialog_failure_reporter(dialog_failure_reporter reporter);
 
-// The text a user is shown for a caught exception.
+// The text a user is shown for a caught exception: exception_text in the
+// current language, the system's text for E_FAIL when that is empty.
 std::wstring failure_text(const std::exception_ptr& failure);

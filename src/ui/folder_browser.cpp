@@ -2,7 +2,11 @@
 
 #include "platform/error_text.h"
 
+#include <commctrl.h>
 #include <shlwapi.h>
+
+#include <algorithm>
+#include <system_error>
 
 #include <memory>
 #include <vector>
@@ -57,15 +61,36 @@ std::size_t leading_elements_present(const std::vector<std::wstring>& path, cons
     return 0;
 }
 
+[[noreturn]] void throw_too_long()
+{
+    throw std::system_error(ERROR_FILENAME_EXCED_RANGE, std::system_category(), "PathAppendW");
+}
+
+// Refuses rather than drop the sub-folder when the result would not fit.
 std::wstring path_append(const std::wstring& path, const std::wstring& more)
 {
     std::vector<wchar_t> buffer(MAX_PATH);
-    if (path.size() >= buffer.size())
-        return path;
+    if (path.size() + 1 + more.size() >= buffer.size())
+        throw_too_long();
     path.copy(buffer.data(), path.size());
     if (!PathAppendW(buffer.data(), more.c_str()))
-        return path;
+        throw_too_long();
     return buffer.data();
+}
+
+std::wstring plainly_joined(const std::wstring& path, const std::wstring& more)
+{
+    if (path.empty() || path.back() == L'\\' || path.back() == L'/')
+        return path + more;
+    return path + L'\\' + more;
+}
+
+std::wstring window_text(HWND window)
+{
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(std::max(length, 0)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), length + 1)));
+    return text;
 }
 
 const std::wstring& documents_folder()
@@ -116,10 +141,33 @@ void warn(HWND owner, DWORD error)
         MessageBoxW(owner, text.c_str(), nullptr, flags);
 }
 
+constexpr UINT_PTR ok_watch_id = 1;
+
+// Sees OK before the shell does, so that what the edit shows is the result
+// on every shell (some return the tree selection and ignore the edit).
+LRESULT CALLBACK watch_ok(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR data)
+{
+    if (message == WM_COMMAND && LOWORD(wparam) == IDOK && HIWORD(wparam) == BN_CLICKED) {
+        bool may_close = false;
+        try {
+            may_close = reinterpret_cast<folder_browser*>(data)->on_ok(dialog);
+        }
+        catch (...) {
+            // A failed check keeps the dialog open for another try.
+        }
+        if (!may_close)
+            return 0;
+    }
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(dialog, watch_ok, ok_watch_id);
+    return DefSubclassProc(dialog, message, wparam, lparam);
+}
+
 int CALLBACK browse_callback(HWND dialog, UINT message, LPARAM parameter, LPARAM data)
 {
     auto& browser = *reinterpret_cast<folder_browser*>(data);
-    // No exception may cross into the shell's dialog code.
+    // No exception may cross into the shell's dialog code; a failed check of
+    // a typed path keeps the dialog open.
     try {
         switch (message) {
         case BFFM_INITIALIZED:
@@ -135,6 +183,8 @@ int CALLBACK browse_callback(HWND dialog, UINT message, LPARAM parameter, LPARAM
         }
     }
     catch (...) {
+        if (message == BFFM_VALIDATEFAILEDW)
+            return 1;
     }
     return 0;
 }
@@ -220,6 +270,8 @@ void folder_browser::on_initialized(HWND dialog)
         EnumChildWindows(dialog, find_edit, reinterpret_cast<LPARAM>(&edit));
         if (found)
             show_in_edit(edit, folder);
+        if (edit)
+            SetWindowSubclass(dialog, watch_ok, ok_watch_id, reinterpret_cast<DWORD_PTR>(this));
     }
     // Only now: the selection made above notifies a change at once, which
     // must not replace the initial folder the edit shows.
@@ -237,8 +289,21 @@ void folder_browser::on_selection_changed(HWND dialog, LPCITEMIDLIST item)
     }
     if (path.empty())
         return;
-    folder = append_child_folder(path, child_folder);
+    try {
+        folder = append_child_folder(path, child_folder);
+    }
+    catch (const std::system_error&) {
+        // Too long with the sub-folder: shown whole, so OK refuses it with its reason.
+        folder = plainly_joined(path, child_folder);
+    }
     show_in_edit(edit, folder);
+}
+
+bool folder_browser::on_ok(HWND dialog)
+{
+    if (child_folder.empty() || !edit)
+        return true;
+    return on_validate_failed(dialog, window_text(edit).c_str());
 }
 
 bool folder_browser::on_validate_failed(HWND dialog, const wchar_t* typed)
@@ -264,6 +329,7 @@ std::wstring folder_browser::browse(HWND owner, const std::wstring& initial_fold
         flags |= com_initialised;
     }
     flags &= ~(dialog_initialised | typed_path_accepted);
+    edit = nullptr;
 
     folder = initial_folder;
     if (folder.empty() || PathIsRelativeW(folder.c_str()))

@@ -36,6 +36,9 @@ struct folder_browser {
     void on_selection_changed(HWND dialog, LPCITEMIDLIST item);
     // True when the typed path was accepted and the dialog may close.
     bool on_validate_failed(HWND dialog, const wchar_t* typed);
+    // OK pressed: with an edit box its text is validated like a typed path
+    // and becomes the result; true when the dialog may close.
+    bool on_ok(HWND dialog);
 };
 
 // A sub-folder name made of valid path characters, without trailing dots;
@@ -43,7 +46,8 @@ struct folder_browser {
 std::wstring usable_child_folder(const std::wstring& name);
 
 // `path` with `child` appended, not repeating the leading elements of
-// `child` the path already ends with.
+// `child` the path already ends with; raises ERROR_FILENAME_EXCED_RANGE
+// when the result would not fit in MAX_PATH.
 std::wstring append_child_folder(const std::wstring& path, const std::wstring& child);
 
 // The qualified form of a path typed by the user, or the error refusing it.

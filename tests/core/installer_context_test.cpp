@@ -6,10 +6,13 @@
 #include "platform/security.h"
 #include "platform/string_table.h"
 #include "support/registry_sandbox.h"
+#include "support/restricted_token.h"
 #include "support/sync_helper_process.h"
 #include "support/test_support.h"
 #include "ui/window_helpers.h"
 
+#include <cerrno>
+#include <fstream>
 #include <regex>
 #include <vector>
 
@@ -130,35 +133,6 @@ TEST_F(Startup, WithoutAdministratorRights)
     EXPECT_EQ(boxes.shown[0].flags & MB_ICONMASK, static_cast<UINT>(MB_ICONWARNING));
 }
 
-// The test's thread runs on a copy of the process token in which the
-// Administrators group only denies access, as for a user without rights.
-class without_administrators {
-public:
-    without_administrators()
-    {
-        kernel_handle process_token;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, process_token.put()))
-            return;
-        const owned_sid administrators(sid_kind::administrators);
-        SID_AND_ATTRIBUTES deny_only{administrators.get(), 0};
-        kernel_handle restricted;
-        kernel_handle impersonation;
-        if (CreateRestrictedToken(process_token.get(), 0, 1, &deny_only, 0, nullptr, 0, nullptr, restricted.put()) &&
-            DuplicateTokenEx(restricted.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenImpersonation,
-                             impersonation.put()))
-            active_ = SetThreadToken(nullptr, impersonation.get()) != FALSE;
-    }
-    ~without_administrators()
-    {
-        if (active_)
-            RevertToSelf();
-    }
-    bool active() const { return active_; }
-
-private:
-    bool active_ = false;
-};
-
 TEST_F(Startup, TokenWithoutAdministratorsGroup)
 {
     auto sources = sources_for();
@@ -166,7 +140,7 @@ TEST_F(Startup, TokenWithoutAdministratorsGroup)
     message_boxes boxes;
     bool started = true;
     {
-        without_administrators user;
+        test_support::without_administrators user;
         ASSERT_TRUE(user.active()) << GetLastError();
         started = context.initialise(sources);
     }
@@ -406,17 +380,47 @@ private:
     std::vector<std::optional<std::wstring>> saved_;
 };
 
-TEST(TemporaryFolder, UnavailableSystemFolderGivesTheErrorCode)
+TEST(TemporaryFolder, UnavailableSystemFolderGivesTheWindowsErrorCode)
 {
-    installer_context context(unique_lock_name());
-    std::wstring error;
-    {
-        temporary_folder_override missing(L"C:\\hv-no-such-folder\\temp");
-        EXPECT_FALSE(context.make_temporary_folder(error));
+    const fs::path file = fs::temp_directory_path() / fmt::format(L"hv-temp-is-a-file-{}", GetCurrentProcessId());
+    { std::ofstream(file) << "not a folder"; }
+    const struct {
+        std::wstring folder;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"C:\\hv-no-such-folder\\temp", L"00000003 (temp_directory_path)"},
+        {file.wstring(), L"0000010b (temp_directory_path)"},
+    };
+    for (const auto& c : cases) {
+        installer_context context(unique_lock_name());
+        std::wstring error;
+        {
+            temporary_folder_override missing(c.folder.c_str());
+            EXPECT_FALSE(context.make_temporary_folder(error));
+        }
+        EXPECT_EQ(error, c.expected) << fs::path(c.folder).string();
+        EXPECT_EQ(context.temporary_folder, L"");
     }
-    EXPECT_TRUE(std::regex_match(fs::path(error).string(), std::regex(R"([0-9a-f]{8} \(temp_directory_path\))")))
-        << fs::path(error).string();
-    EXPECT_EQ(context.temporary_folder, L"");
+    fs::remove(file);
+}
+
+TEST(TemporaryFolder, FileErrorsReadAsWindowsErrors)
+{
+    const struct {
+        std::error_code error;
+        DWORD windows;
+    } cases[] = {
+        {{EACCES, std::generic_category()}, ERROR_ACCESS_DENIED},
+        {{EPERM, std::generic_category()}, ERROR_ACCESS_DENIED},
+        {{ENOENT, std::generic_category()}, ERROR_PATH_NOT_FOUND},
+        {{ENOTDIR, std::generic_category()}, ERROR_DIRECTORY},
+        {{ENAMETOOLONG, std::generic_category()}, ERROR_FILENAME_EXCED_RANGE},
+        {{ENOSPC, std::generic_category()}, ERROR_DISK_FULL},
+        {{ERROR_ACCESS_DENIED, std::system_category()}, ERROR_ACCESS_DENIED},
+        {{ERROR_SHARING_VIOLATION, std::system_category()}, ERROR_SHARING_VIOLATION},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(temporary_folder_error(c.error), c.windows) << c.error.category().name() << " " << c.error.value();
 }
 
 }

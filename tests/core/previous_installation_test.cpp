@@ -4,10 +4,14 @@
 
 #include "core/product.h"
 #include "platform/registry.h"
+#include "platform/language.h"
 #include "support/registry_sandbox.h"
+#include "ui/window_helpers.h"
 #include "support/test_support.h"
 
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include <fmt/xchar.h>
 #include <gtest/gtest.h>
@@ -169,6 +173,52 @@ TEST(PreviousInstallation, UpdateFoundThroughTheRegistry)
     EXPECT_EQ(context.menu_folder, earlier.menu.wstring());
     EXPECT_FALSE(context.desktop_shortcut);
     EXPECT_EQ(context.log.previous.size(), 3u);
+}
+
+TEST(PreviousInstallation, StartUpOverAnOlderRegisteredProduct)
+{
+    earlier_installation earlier;
+    const fs::path program = earlier.install / L"quillmar.exe";
+    fs::copy_file(test_support::build_file(L"tests\\records\\product_files\\quillmar_3_5_2_9.exe"), program);
+    earlier.write_log(earlier.records(false));
+    registry_sandbox sandbox(L"previous-startup");
+    sandbox.redirect_local_machine();
+    {
+        const reg_key entry = create_key(registry_root::local_machine, product_uninstall_key().c_str());
+        set_string(entry, L"UninstallString", (earlier.install / L"Uninstall.exe").wstring());
+        set_dword(entry, L"HvLanguage", 2);
+    }
+    std::vector<std::wstring> boxes;
+    ui_hooks::instance().show_message_box = [&](HWND, const wchar_t* text, const wchar_t*, UINT) {
+        boxes.push_back(text);
+        return IDCANCEL;
+    };
+    const language_index saved_language = locale_state::instance().current;
+    processor_check_passed = true;
+
+    startup_sources sources;
+    sources.user_language = [] { return LANGID{0x0409}; };
+    sources.is_administrator = [] { return true; };
+    sources.registered_program = [&] { return program.wstring(); };
+    installer_context context(unique_lock_name());
+    const bool started = context.initialise(sources);
+    const language_index language = locale_state::instance().current;
+
+    processor_check_passed = false;
+    set_language(saved_language);
+    ui_hooks::instance().show_message_box = nullptr;
+
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(boxes.empty()) << boxes.size() << " boxes";
+    EXPECT_EQ(context.existing_state, older_installed);
+    EXPECT_EQ(context.existing_version, 0x0003000500020009u);
+    EXPECT_EQ(context.existing_name, L"Quillmar 3.05b");
+    EXPECT_EQ(language, 2) << "the earlier installation's language";
+    EXPECT_EQ(context.install_folder, earlier.install.wstring());
+    EXPECT_EQ(context.menu_folder, earlier.menu.wstring());
+    EXPECT_FALSE(context.desktop_shortcut);
+    EXPECT_EQ(context.log.previous.size(), 3u);
+    EXPECT_TRUE(context.instance_mutex.owned());
 }
 
 }

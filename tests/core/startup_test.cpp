@@ -7,6 +7,10 @@
 #include "support/test_support.h"
 #include "ui_driver.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -30,9 +34,30 @@ DWORD exit_code_of(ui_driver::process& program)
     return *code;
 }
 
-TEST(StartupChecks, ProcessorWithoutSse2)
+TEST(StartupChecks, ProcessorWithoutSse2ShowsTheTrilingualBoxAndEndsWithOne)
 {
-    GTEST_SKIP() << "every x86-64 processor has SSE2, so the trilingual box and exit code 1 cannot be produced";
+    for (const bool sse2 : {true, false}) {
+        std::vector<DWORD> asked;
+        std::vector<std::pair<std::wstring, UINT>> boxes;
+        const UINT exit_code = check_processor(
+            [&](DWORD feature) {
+                asked.push_back(feature);
+                return sse2;
+            },
+            [&](const wchar_t* text, UINT flags) { boxes.emplace_back(text, flags); });
+        EXPECT_EQ(asked, std::vector<DWORD>{PF_XMMI64_INSTRUCTIONS_AVAILABLE});
+        if (sse2) {
+            EXPECT_EQ(exit_code, 0u);
+            EXPECT_TRUE(boxes.empty());
+            continue;
+        }
+        EXPECT_EQ(exit_code, 1u);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].first, L"This Version is not compatible with your Configuration.\n\n"
+                                  L"Cette version n'est pas compatible avec votre configuration.\n\n"
+                                  L"Diese Version ist nicht mit Ihrer Konfiguration kompatibel.");
+        EXPECT_EQ(boxes[0].second, UINT{MB_ICONERROR});
+    }
 }
 
 TEST(StartupChecks, WithCommonControls6StartUpEndsWithoutAWindow)

@@ -1,6 +1,7 @@
 #include "engine/uninstall_registration.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <filesystem>
 #include <string>
@@ -121,4 +122,52 @@ TEST_F(uninstall_registration_test, a_missing_uninstall_key_records_and_writes_n
     EXPECT_TRUE(log.current.empty());
     EXPECT_FALSE(log.pending);
     EXPECT_FALSE(open_key(registry_root::local_machine, uninstall_list_key));
+}
+
+namespace {
+
+// Sets a key's access list from its text form; false when the system refuses.
+bool set_key_access(const std::wstring& path, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        RegCloseKey(key);
+    }
+    LocalFree(descriptor);
+    return status == ERROR_SUCCESS;
+}
+
+}
+
+TEST_F(uninstall_registration_test, an_entry_that_cannot_be_changed_fails_before_anything_is_recorded)
+{
+    reg_key entry = create_key(registry_root::local_machine, entry_path.c_str());
+    set_string(entry, L"DisplayName", L"Quillmar 3.05b");
+    entry.reset();
+    ASSERT_TRUE(set_key_access(entry_path, L"D:P(A;;KR;;;WD)(A;;RCWD;;;BA)"));
+
+    HKEY probe = nullptr;
+    const LSTATUS writable = RegOpenKeyExW(HKEY_LOCAL_MACHINE, entry_path.c_str(), 0, KEY_WRITE, &probe);
+    if (probe)
+        RegCloseKey(probe);
+    const bool enforced = writable == ERROR_ACCESS_DENIED;
+
+    bool registered = true;
+    if (enforced)
+        registered = register_uninstall_entry(log, program, uninstaller, 2);
+    EXPECT_TRUE(set_key_access(entry_path, L"D:(A;;KA;;;WD)")) << "the test key keeps its read-only access";
+    if (!enforced)
+        GTEST_SKIP() << "the registry here lets a read-only key be opened for writing (" << writable
+                     << "), so a key this account may not change cannot be made";
+
+    EXPECT_FALSE(registered);
+    EXPECT_TRUE(log.current.empty()) << "a record of a key that was never touched";
+    EXPECT_FALSE(log.pending);
+    EXPECT_EQ(string_value(open_key(registry_root::local_machine, entry_path.c_str()), L"DisplayName"),
+              L"Quillmar 3.05b");
 }

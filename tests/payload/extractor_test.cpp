@@ -369,6 +369,8 @@ TEST(VerifyPayload, AcceptsOnlyASoundStreamWithNothingAfterIt)
         {"truncated", compressed.substr(0, compressed.size() - 1), false},
         {"flipped bit", flipped, false},
         {"trailing bytes", compressed + "x", false},
+        {"second stream", compressed + bzip2("second"), false},
+        {"the same stream twice", compressed + compressed, false},
         {"not bzip2", "plain", false},
     };
     for (const auto& c : cases) {

@@ -63,6 +63,23 @@ TEST(ErrorText, InstallerStringTables)
               system_error_text(10013, current));
 }
 
+TEST(ErrorText, AStringIdWithAPlaceholderGivesTheEnglishText)
+{
+    const LCID locale = GetThreadLocale();
+    const LANGID ui_language = GetThreadUILanguage();
+    SetThreadLocale(MAKELCID(0x0415, SORT_DEFAULT));
+    SetThreadUILanguage(0x0415);
+    const wchar_t* raw = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), 1126, reinterpret_cast<LPWSTR>(&raw), 0);
+    const std::wstring system_choice = length > 0 && raw ? std::wstring(raw, static_cast<std::size_t>(length)) : L"";
+    const std::wstring text = error_text(0x28000000 + 1126);
+    SetThreadLocale(locale);
+    SetThreadUILanguage(ui_language);
+    if (system_choice != L"#")
+        GTEST_SKIP() << "the system's lookup does not choose the Polish table here";
+    EXPECT_EQ(text, L"You should have Administrator Rights in order to proceed to Installation.");
+}
+
 TEST(ErrnoToWin32, Table)
 {
     const std::pair<int, DWORD> cases[] = {{0, 0},      {1, 5},         {2, 3},       {13, 10013},
@@ -157,6 +174,14 @@ TEST(HvException, WhatIsUtf8WithoutLoneSurrogates)
     const char* first = error.what();
     EXPECT_EQ(error.what(), first) << "the converted text is kept";
     EXPECT_EQ(error.calls, 1);
+}
+
+TEST(HvException, AssignmentForgetsTheKeptText)
+{
+    message_exception target(L"first");
+    EXPECT_STREQ(target.what(), "first");
+    target = message_exception(L"second");
+    EXPECT_STREQ(target.what(), "second");
 }
 
 TEST(HvException, WithoutMessageTheBaseText)

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <locale>
 #include <sstream>
+#include <stdexcept>
 
 #include <locale.h>
 
@@ -272,6 +273,20 @@ TEST_F(initial_language_test, RecordedLanguageOfAnotherTypeIsIgnored)
     set_string(entry(), L"HvLanguage", L"11");
     select_initial_language([] { return LANGID{0x0407}; });
     EXPECT_EQ(locale_state::instance().current, 2);
+}
+
+TEST_F(initial_language_test, AnyFailureWhileTakingTheRecordedLanguageIsIgnored)
+{
+    set_dword(entry(), L"HvLanguage", 11);
+    set_language(5);
+    auto& state = locale_state::instance();
+    const auto connection = state.language_changed.connect([] {
+        if (locale_state::instance().current == 11)
+            throw std::runtime_error("a receiver failed");
+    });
+    EXPECT_NO_THROW(select_initial_language([] { return LANGID{0x0407}; }));
+    state.language_changed.disconnect(connection);
+    EXPECT_TRUE(is_installer_language(state.current)) << state.current;
 }
 
 }

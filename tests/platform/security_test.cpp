@@ -1,6 +1,7 @@
 #include "platform/security.h"
 
 #include "platform/kernel_handle.h"
+#include "support/restricted_token.h"
 #include "support/test_support.h"
 
 #include <windows.h>
@@ -161,6 +162,39 @@ TEST(IsAdministrator, BothMethodsGiveTheSameAnswer)
     if (test_support::running_under_wine()) {
         EXPECT_TRUE(member) << "the Wine user is an administrator";
     }
+}
+
+TEST(IsAdministrator, TheAccessCheckAnswersNoForATokenWithoutTheGroup)
+{
+    bool member = true, by_access_check = true;
+    {
+        test_support::without_administrators user;
+        ASSERT_TRUE(user.active()) << GetLastError();
+        member = is_administrator_by_membership();
+        by_access_check = is_administrator_by_access_check();
+    }
+    EXPECT_FALSE(member);
+    EXPECT_FALSE(by_access_check);
+    EXPECT_EQ(is_administrator_by_access_check(), is_administrator_by_membership())
+        << "the process's own rights count again once the thread stops acting for the user";
+}
+
+TEST(ControlBits, InheritanceAndProtectionCarriedOver)
+{
+    const struct {
+        SECURITY_DESCRIPTOR_CONTROL old_control, carried;
+    } cases[] = {
+        {0, 0},
+        {SE_DACL_PRESENT | SE_SELF_RELATIVE, 0},
+        {SE_DACL_AUTO_INHERITED, SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED},
+        {SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED, SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED},
+        {SE_DACL_PROTECTED, SE_DACL_PROTECTED},
+        {SE_DACL_PROTECTED | SE_DACL_AUTO_INHERIT_REQ, SE_DACL_PROTECTED},
+        {SE_DACL_AUTO_INHERIT_REQ, 0},
+        {SE_SACL_AUTO_INHERITED | SE_SACL_PROTECTED, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(control_bits_carried_over(c.old_control), c.carried) << std::hex << c.old_control;
 }
 
 // The attributes of a privilege in the process token (0 when it lacks it).

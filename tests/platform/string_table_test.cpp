@@ -136,4 +136,48 @@ TEST(LoadModuleString, TheSystemsChoiceThenTheExecutable)
     EXPECT_EQ(text, L"Only block");
 }
 
+// Sets the thread's locale and user-interface language for one test.
+class scoped_thread_language {
+public:
+    explicit scoped_thread_language(LANGID language)
+    {
+        SetThreadLocale(MAKELCID(language, SORT_DEFAULT));
+        SetThreadUILanguage(language);
+    }
+    scoped_thread_language(const scoped_thread_language&) = delete;
+    scoped_thread_language& operator=(const scoped_thread_language&) = delete;
+    ~scoped_thread_language()
+    {
+        SetThreadLocale(locale_);
+        SetThreadUILanguage(ui_language_);
+    }
+
+private:
+    LCID locale_ = GetThreadLocale();
+    LANGID ui_language_ = GetThreadUILanguage();
+};
+
+std::wstring system_lookup(unsigned id)
+{
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 && text ? std::wstring(text, static_cast<std::size_t>(length)) : std::wstring();
+}
+
+TEST(LoadModuleString, APlaceholderIsAbsentWithTheEnglishFallback)
+{
+    for (unsigned id = 992; id < 1136; ++id)
+        EXPECT_NE(load_module_string(id), L"#") << id;
+    if (system_lookup(1131) == L"#")
+        EXPECT_EQ(load_module_string(1131).data(), nullptr) << "English marks 1131 absent";
+
+    scoped_thread_language polish(0x0415);
+    if (system_lookup(1000) != L"#")
+        GTEST_SKIP() << "the system's lookup does not follow the thread's language here (text 1000 reads \""
+                     << std::string(system_lookup(1000).begin(), system_lookup(1000).end())
+                     << "\"), so the Polish placeholders cannot be reached";
+    EXPECT_EQ(load_module_string(1000), L"Installer");
+    EXPECT_EQ(load_module_string(1007), L"Install");
+}
+
 }

@@ -2,8 +2,10 @@
 //   sync_helper hold <lock name> <ready event> <finish event>
 //   sync_helper abandon <lock name> <ready event>
 //   sync_helper count <counter name> <ready event> <finish event>
+//   sync_helper open <file> <ready event> <finish event>
 // "hold" and "count" keep the lock or their counter unit until the finish
-// event is set (at most 60 s); "abandon" takes the lock and ends without
+// event is set (at most 60 s); "open" keeps the file open the same way,
+// sharing reading and writing but not deletion; "abandon" takes the lock and ends without
 // giving it back.
 #include "platform/sync_objects.h"
 
@@ -51,6 +53,14 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"count" && argc == 5) {
         instance_counter counter(argv[2]);
         if (counter.own_count() != 1)
+            return 3;
+        signal(argv[3]);
+        return wait_for(argv[4]) ? 0 : 4;
+    }
+    if (mode == L"open" && argc == 5) {
+        const kernel_handle file(CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+        if (!file)
             return 3;
         signal(argv[3]);
         return wait_for(argv[4]) ? 0 : 4;

@@ -86,6 +86,41 @@ TEST(NamedMutex, AbandonedLockCountsAsTaken)
     EXPECT_TRUE(lock.try_lock());
 }
 
+TEST(NamedMutex, TryLockWhileOwnedTakesTheMutexOnce)
+{
+    const std::wstring name = unique_name(L"lock");
+    // Keeps the mutex in existence after the owner's handle is closed.
+    const named_mutex observer(name, false, true);
+    {
+        named_mutex lock(name, false, true);
+        ASSERT_TRUE(lock.try_lock());
+        EXPECT_TRUE(lock.try_lock());
+        EXPECT_TRUE(lock.owned());
+    }
+    sync_helper_process next(L"hold", name);
+    EXPECT_TRUE(next.wait_ready()) << "the mutex was left held after its owner went away";
+    EXPECT_EQ(next.finish(), 0u);
+}
+
+TEST(NamedMutex, ReleasedLockCanBeTakenByOthersAndAgain)
+{
+    const std::wstring name = unique_name(L"lock");
+    named_mutex lock(name, false, true);
+    ASSERT_TRUE(lock.try_lock());
+    lock.release();
+    EXPECT_FALSE(lock.owned());
+    {
+        sync_helper_process other(L"hold", name);
+        ASSERT_TRUE(other.wait_ready()) << "another program could not take the released lock";
+        EXPECT_FALSE(lock.try_lock());
+        EXPECT_EQ(other.finish(), 0u);
+    }
+    EXPECT_TRUE(lock.try_lock());
+    EXPECT_TRUE(lock.owned());
+    sync_helper_process after(L"hold", name);
+    EXPECT_EQ(after.finish(), 3u) << "the lock taken again must be held";
+}
+
 TEST(NamedMutex, InitialOwnerWaitsForTheHolder)
 {
     const std::wstring name = unique_name(L"lock");

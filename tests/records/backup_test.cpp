@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -16,7 +17,9 @@
 #include "platform/registry.h"
 #include "records/log_test_support.h"
 #include "records/uninstall_log.h"
+#include "records/text_file.h"
 #include "support/registry_sandbox.h"
+#include "support/sync_helper_process.h"
 #include "support/test_support.h"
 
 namespace {
@@ -336,34 +339,61 @@ TEST_F(backup_test, AddFileRecordsTheBackupOfAnExistingFile)
     EXPECT_TRUE(log.current.empty());
 }
 
-TEST_F(backup_test, AFileThatCannotBePutAsideStopsTheStepAndSurvivesTheRollback)
+TEST_F(backup_test, AFileThatCannotBeMovedAsideStopsTheStepAndSurvivesTheRollback)
 {
     const fs::path kept = target_ / L"kept.txt";
     const fs::path locked = target_ / L"locked.txt";
     write_bytes(kept, "kept");
     write_bytes(locked, "user's own bytes");
-    for (const bool copy : {false, true}) {
-        SCOPED_TRACE(copy ? "copy" : "move");
+    uninstall_log log;
+    log.add_file(kept, 1, false);
+    log.commit(true);
+    write_bytes(kept, "new");
+    HANDLE handle = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    try {
+        log.add_file(locked, 1, false);
+        ADD_FAILURE() << "add_file went on without a backup";
+    }
+    catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().category(), std::system_category());
+        EXPECT_EQ(e.code().value(), ERROR_SHARING_VIOLATION) << e.what();
+    }
+    CloseHandle(handle);
+    EXPECT_FALSE(log.pending);
+    ASSERT_EQ(log.current.size(), 1u) << "no record may name the untouched file";
+    EXPECT_TRUE(log.rollback().empty());
+    EXPECT_EQ(read_bytes(locked), "user's own bytes");
+    EXPECT_EQ(read_bytes(kept), "kept");
+    EXPECT_TRUE(backups_in(temp_).empty());
+}
+
+TEST_F(backup_test, AKeptDataFileSurvivesTheRollbackWithOrWithoutItsCopy)
+{
+    const fs::path data = target_ / L"settings.ini";
+    for (const bool copy_fails : {false, true}) {
+        SCOPED_TRACE(copy_fails ? "copy failed" : "copy made");
+        write_bytes(data, "user's settings");
+        HANDLE handle = copy_fails
+                            ? CreateFileW(data.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                            : INVALID_HANDLE_VALUE;
         uninstall_log log;
-        log.add_file(kept, 1, false);
+        EXPECT_NO_THROW(log.add_file(data, 3, true)) << "a data file left in place needs no backup";
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        ASSERT_EQ(log.current.size(), 1u);
+        EXPECT_TRUE(log.current[0].kept);
+        EXPECT_EQ(log.current[0].backup.empty(), copy_fails);
+        EXPECT_EQ(log.current[0], (log_record{kind::file, data.wstring(), log.current[0].backup, false, 3}))
+            << "the kept mark is not part of the record the log holds";
         log.commit(true);
-        write_bytes(kept, "new");
-        HANDLE handle = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-        try {
-            log.add_file(locked, 1, copy);
-            ADD_FAILURE() << "add_file went on without a backup";
-        }
-        catch (const std::system_error& e) {
-            EXPECT_EQ(e.code().category(), std::system_category());
-            EXPECT_EQ(e.code().value(), ERROR_SHARING_VIOLATION) << e.what();
-        }
-        CloseHandle(handle);
-        EXPECT_FALSE(log.pending);
-        ASSERT_EQ(log.current.size(), 1u) << "no record may name the untouched file";
-        log.rollback();
-        EXPECT_EQ(read_bytes(locked), "user's own bytes");
-        EXPECT_EQ(read_bytes(kept), "kept");
+        log.add_file(target_ / L"new.txt", 1, false);
+        write_bytes(target_ / L"new.txt", "new");
+        log.commit(true);
+
+        EXPECT_TRUE(log.rollback().empty());
+        EXPECT_EQ(read_bytes(data), "user's settings");
+        EXPECT_FALSE(fs::exists(target_ / L"new.txt"));
         EXPECT_TRUE(backups_in(temp_).empty());
     }
 }
@@ -408,7 +438,7 @@ TEST_F(backup_test, FailedUpdateLeavesTheOldFileAndNoBackup)
     EXPECT_TRUE(backups_in(temp_).empty());
 }
 
-TEST_F(backup_test, AForeignFileStopsTheRollbackAtItsFolder)
+TEST_F(backup_test, AForeignFileKeepsItsFolderAndTheRollbackGoesOn)
 {
     const fs::path folder = target_ / L"created";
     uninstall_log log;
@@ -421,19 +451,129 @@ TEST_F(backup_test, AForeignFileStopsTheRollbackAtItsFolder)
     write_bytes(folder / L"foreign.txt", "not ours");
     ASSERT_EQ(log.current.size(), 3u);
 
-    try {
-        log.rollback();
-        ADD_FAILURE() << "the rollback went past a folder that is not empty";
-    }
-    catch (const std::system_error& e) {
-        EXPECT_EQ(e.code(), std::error_code(ERROR_DIR_NOT_EMPTY, std::system_category())) << e.what();
-    }
-    ASSERT_EQ(log.current.size(), 2u) << "the folder's record and those before it stay";
-    EXPECT_EQ(log.current.back().kind, kind::directory);
-    EXPECT_EQ(log.current.back().path, folder.wstring());
+    const auto problems = log.rollback();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].path, folder.wstring());
+    EXPECT_EQ(problems[0].backup, L"");
+    EXPECT_EQ(problems[0].error, std::error_code(ERROR_DIR_NOT_EMPTY, std::system_category()));
+    EXPECT_TRUE(log.current.empty());
     EXPECT_FALSE(fs::exists(folder / L"ours.txt"));
     EXPECT_EQ(read_bytes(folder / L"foreign.txt"), "not ours");
-    EXPECT_TRUE(fs::exists(target_ / L"first.txt"));
+    EXPECT_FALSE(fs::exists(target_ / L"first.txt")) << "the records before the folder were not undone";
+    EXPECT_FALSE(fs::exists(temp_ / not_restored_list_name)) << "nothing was left in the temporary folder";
+}
+
+// Counts the waits of a rollback for a busy object, and runs an action on one of them.
+class scoped_retry_wait {
+public:
+    explicit scoped_retry_wait(std::function<void(int)> on_wait = {}) : saved_(rollback_retry_wait())
+    {
+        rollback_retry_wait() = [this, on_wait = std::move(on_wait)] {
+            ++waits;
+            if (on_wait)
+                on_wait(waits);
+        };
+    }
+    scoped_retry_wait(const scoped_retry_wait&) = delete;
+    scoped_retry_wait& operator=(const scoped_retry_wait&) = delete;
+    ~scoped_retry_wait() { rollback_retry_wait() = saved_; }
+
+    int waits = 0;
+
+private:
+    std::function<void()> saved_;
+};
+
+std::vector<std::wstring> not_restored_lines(const fs::path& list)
+{
+    std::vector<std::wstring> lines;
+    hv::txtf::wifstream in(list);
+    for (std::wstring line; in && std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// An update of two files whose second new file another program holds open.
+class held_file_test : public backup_test {
+protected:
+    fs::path first_ = target_ / L"first.dll";
+    fs::path held_ = target_ / L"held.exe";
+    fs::path created_ = target_ / L"created" / L"fresh.txt";
+    uninstall_log log_;
+
+    void SetUp() override
+    {
+        backup_test::SetUp();
+        write_bytes(first_, "old first");
+        write_bytes(held_, "old program");
+        for (const fs::path& file : {first_, held_, created_}) {
+            log_.add_file(file, 1, false);
+            write_bytes(file, "new");
+            log_.commit(true);
+        }
+        ASSERT_EQ(backups_in(temp_).size(), 2u);
+    }
+};
+
+TEST_F(held_file_test, AFileInUseIsTriedAgainUntilItIsFree)
+{
+    test_support::sync_helper_process holder(L"open", held_.wstring());
+    ASSERT_TRUE(holder.wait_ready());
+    scoped_retry_wait wait([&](int count) {
+        if (count == 2)
+            EXPECT_EQ(holder.finish(), 0u);
+    });
+
+    const auto problems = log_.rollback();
+    EXPECT_TRUE(problems.empty()) << problems.size() << " problems, first error "
+                                  << (problems.empty() ? 0 : problems[0].error.value());
+    EXPECT_EQ(wait.waits, 2);
+    EXPECT_EQ(read_bytes(held_), "old program");
+    EXPECT_EQ(read_bytes(first_), "old first");
+    EXPECT_FALSE(fs::exists(target_ / L"created"));
+    EXPECT_TRUE(backups_in(temp_).empty());
+}
+
+TEST_F(held_file_test, AFileStillInUseKeepsItsBackupListedAndTheRestIsUndone)
+{
+    const std::wstring held_backup = log_.current[1].backup;
+    test_support::sync_helper_process holder(L"open", held_.wstring());
+    ASSERT_TRUE(holder.wait_ready());
+    scoped_retry_wait wait;
+
+    const auto problems = log_.rollback();
+    EXPECT_EQ(holder.finish(), 0u);
+    EXPECT_EQ(wait.waits, 3);
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].path, held_.wstring());
+    EXPECT_EQ(problems[0].backup, held_backup);
+    EXPECT_EQ(problems[0].error, std::error_code(ERROR_SHARING_VIOLATION, std::system_category()));
+    EXPECT_TRUE(log_.current.empty());
+
+    EXPECT_EQ(read_bytes(held_backup), "old program") << "the user's original is kept";
+    EXPECT_EQ(read_bytes(held_), "new");
+    EXPECT_EQ(read_bytes(first_), "old first") << "the records before the busy file were not undone";
+    EXPECT_FALSE(fs::exists(target_ / L"created"));
+    EXPECT_EQ(not_restored_lines(temp_ / not_restored_list_name),
+              std::vector<std::wstring>{held_backup + L"\t" + held_.wstring()});
+}
+
+TEST_F(held_file_test, TheNotRestoredListGrowsAcrossRollbacks)
+{
+    const fs::path list = temp_ / not_restored_list_name;
+    ASSERT_TRUE(add_not_restored({{L"C:\\temp\\hv-00000.tmp", L"C:\\earlier run.txt"}}));
+    std::wstring held_backup;
+    {
+        test_support::sync_helper_process holder(L"open", held_.wstring());
+        ASSERT_TRUE(holder.wait_ready());
+        scoped_retry_wait wait;
+        held_backup = log_.current[1].backup;
+        EXPECT_EQ(log_.rollback().size(), 1u);
+    }
+    EXPECT_EQ(not_restored_lines(list), (std::vector<std::wstring>{L"C:\\temp\\hv-00000.tmp\tC:\\earlier run.txt",
+                                                                   held_backup + L"\t" + held_.wstring()}));
+    const std::string bytes = read_bytes(list);
+    EXPECT_TRUE(bytes.starts_with("\xFF\xFE")) << "UTF-16 with its byte-order mark";
 }
 
 TEST_F(backup_test, ShortcutsAndOtherFileRecordsAreUndoneLikeFiles)

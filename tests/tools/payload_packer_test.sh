@@ -68,4 +68,16 @@ for damaged in crc short long cut; do
     if "$packer" verify "$work/$damaged.bz2" >/dev/null 2>&1; then fail "verify accepted $damaged"; fi
 done
 if "$packer" pack "$work/files/missing-manifest" "$work/x.bz2" 2>/dev/null; then fail "pack without manifest"; fi
+
+# A write error (here the file-size limit, as a full disk would) ends the
+# packer with a message instead of leaving it spinning, and leaves no file.
+# SIGXFSZ is ignored so the limit reaches the packer as a failed write.
+set +e
+message=$( (trap '' XFSZ; ulimit -f 64; exec timeout 60 "$packer" pack "$work/files/manifest.txt" "$work/limited.bz2") 2>&1 >/dev/null)
+status=$?
+set -e
+[[ $status -ne 124 ]] || fail "the packer hung on a write error"
+[[ $status -eq 1 ]] || fail "a write error gave exit code $status"
+grep -q 'cannot write' <<<"$message" || fail "no message for the write error: $message"
+[[ ! -e $work/limited.bz2 && ! -e $work/limited.bz2.partial ]] || fail "a failed pack left a file behind"
 echo "payload packer: all checks passed"

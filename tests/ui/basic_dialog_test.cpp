@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "support/dialog_harness.h"
+#include "platform/error_text.h"
 #include "ui/basic_dialog.h"
+#include "ui/window_helpers.h"
 #include "ui_test_ids.h"
 
 using test_support::test_dialog;
@@ -90,15 +92,6 @@ TEST(DialogResult, OnlyTheFixedMessagesReturnTheirResultDirectly)
         EXPECT_TRUE(returns_result_directly(message)) << message;
     for (UINT message : {WM_COMMAND, WM_SYSCOMMAND, WM_SIZE, WM_GETMINMAXINFO, WM_DESTROY, WM_NOTIFY})
         EXPECT_FALSE(returns_result_directly(message)) << message;
-}
-
-TEST(FailureText, NamesWhatWasCaught)
-{
-    EXPECT_EQ(failure_text(std::make_exception_ptr(std::runtime_error("broken command"))), L"broken command");
-    std::system_error denied(ERROR_ACCESS_DENIED, std::system_category(), "open");
-    EXPECT_EQ(failure_text(std::make_exception_ptr(denied)), std::wstring(denied.what(), denied.what() + std::strlen(denied.what())));
-    EXPECT_EQ(failure_text(std::make_exception_ptr(42)), L"Unexpected error");
-    EXPECT_EQ(failure_text(nullptr), L"Unexpected error");
 }
 
 // One control of the anchor template for each combination the dialogs use,
@@ -471,6 +464,53 @@ public:
     bool on_sys_command(int) override { throw 42; }
 };
 
+TEST(FailureText, TheUsersTextOfWhatWasCaught)
+{
+    const std::wstring fail = error_text(static_cast<DWORD>(E_FAIL));
+    const struct {
+        std::exception_ptr caught;
+        std::wstring text;
+    } cases[] = {
+        {std::make_exception_ptr(std::system_error(ERROR_ACCESS_DENIED, std::system_category(), "open")),
+         error_text(ERROR_ACCESS_DENIED)},
+        {std::make_exception_ptr(std::system_error(2, std::generic_category())), error_text(3)},
+        {std::make_exception_ptr(std::runtime_error("broken command")), fail},
+        {std::make_exception_ptr(42), fail},
+        {nullptr, fail},
+    };
+    for (std::size_t row = 0; row < std::size(cases); ++row) {
+        EXPECT_EQ(failure_text(cases[row].caught), cases[row].text) << "row " << row;
+        EXPECT_FALSE(cases[row].text.empty()) << "row " << row;
+    }
+}
+
+TEST(FailureText, ShownThroughMessageBoxWithItsCaptionRule)
+{
+    struct shown_box {
+        std::wstring text, caption;
+        UINT flags;
+    };
+    std::vector<shown_box> boxes;
+    auto& hooks = ui_hooks::instance();
+    const auto saved_hook = hooks.show_message_box;
+    hooks.show_message_box = [&](HWND, const wchar_t* text, const wchar_t* caption, UINT flags) {
+        boxes.push_back({text, caption ? caption : L"", flags});
+        return IDOK;
+    };
+    failing_dialog failing;
+    {
+        test_window shown = test_support::show_dialog(failing, IDD_ANCHORS);
+        ASSERT_TRUE(shown);
+        SendMessageW(shown.get(), WM_COMMAND, MAKEWPARAM(IDC_RIGHT, BN_CLICKED), 0);
+    }
+    hooks.show_message_box = saved_hook;
+    ASSERT_EQ(boxes.size(), 1u) << "the default report did not go through message_box";
+    EXPECT_EQ(boxes[0].text, error_text(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(boxes[0].caption, default_caption());
+    EXPECT_EQ(boxes[0].flags & MB_ICONMASK, UINT{MB_ICONERROR});
+}
+
+
 TEST_F(DialogTest, FailuresInHandlersAreReportedAndStayInside)
 {
     failing_dialog failing;
@@ -483,12 +523,12 @@ TEST_F(DialogTest, FailuresInHandlersAreReportedAndStayInside)
     EXPECT_EQ(GetWindowLongPtrW(dlg, DWLP_MSGRESULT), 0);
     ASSERT_EQ(failures.size(), 1u);
     EXPECT_EQ(failures[0].window, dlg);
-    EXPECT_NE(failures[0].text.find(L"command failed"), std::wstring::npos) << failures[0].text.c_str();
+    EXPECT_EQ(failures[0].text, error_text(ERROR_ACCESS_DENIED));
 
     // A failed close request counts as handled: the dialog is not cancelled.
     SendMessageW(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
     ASSERT_EQ(failures.size(), 2u);
-    EXPECT_EQ(failures[1].text, L"Unexpected error");
+    EXPECT_EQ(failures[1].text, error_text(static_cast<DWORD>(E_FAIL)));
     EXPECT_EQ(failing.commands.size(), 1u);
 
     failing.fail_destroy = true;
@@ -504,7 +544,7 @@ TEST_F(DialogTest, ModalDialogThatFailsToInitialiseEnds)
     failing.fail_init = true;
     EXPECT_EQ(failing.create(nullptr, IDD_ANCHORS), -1);
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].text, L"init failed");
+    EXPECT_EQ(failures[0].text, error_text(static_cast<DWORD>(E_FAIL)));
     EXPECT_EQ(failing.hwnd, nullptr);
 }
 

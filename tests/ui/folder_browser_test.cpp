@@ -1,5 +1,7 @@
 #include "ui/folder_browser.h"
 
+#include <system_error>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -33,6 +35,23 @@ TEST(ChildFolder, AppendedWithoutRepeatingWhatThePathEndsWith)
     };
     for (const auto& c : cases)
         EXPECT_EQ(append_child_folder(c.path, c.child), c.expected) << c.path << " + " << c.child;
+}
+
+TEST(ChildFolder, RefusedRatherThanDroppedWhenTooLong)
+{
+    const std::wstring deep = L"C:\\" + std::wstring(250, L'd');
+    EXPECT_EQ(append_child_folder(deep, L"Quill").size(), 259u) << "what fits is appended";
+    for (const std::wstring& path : {deep, L"C:\\" + std::wstring(258, L'd')}) {
+        try {
+            const std::wstring result = append_child_folder(path, L"Quillmar 3");
+            ADD_FAILURE() << "gave " << result.size() << " characters";
+        }
+        catch (const std::system_error& e) {
+            EXPECT_EQ(e.code(), std::error_code(ERROR_FILENAME_EXCED_RANGE, std::system_category()));
+        }
+    }
+    EXPECT_EQ(append_child_folder(deep + L"\\Quillmar 3", L"Quillmar 3"), deep + L"\\Quillmar 3")
+        << "nothing to append";
 }
 
 TEST(ChildFolder, OnlyValidPathCharactersWithoutTrailingDots)

@@ -17,13 +17,19 @@
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
+#include <bzlib.h>
+
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace fs = std::filesystem;
 namespace io = boost::iostreams;
@@ -158,6 +164,95 @@ archive_entry describe(const manifest_line& line)
     return {utf16(line.source), utf16(line.destination), line.kind, size, crc.checksum()};
 }
 
+// A bzip2 stream written to a file, every write checked: a full disk or a
+// file-size limit ends the packing with an error.
+class bzip2_file {
+public:
+    explicit bzip2_file(const fs::path& path) : path_(path), file_(std::fopen(path.c_str(), "wb"))
+    {
+        if (!file_)
+            fail("cannot create " + path_.string() + ": " + std::strerror(errno));
+        if (BZ2_bzCompressInit(&stream_, 9, 0, 0) != BZ_OK) {
+            std::fclose(file_);
+            fail("cannot start the bzip2 compressor");
+        }
+    }
+    bzip2_file(const bzip2_file&) = delete;
+    bzip2_file& operator=(const bzip2_file&) = delete;
+    ~bzip2_file()
+    {
+        BZ2_bzCompressEnd(&stream_);
+        if (file_)
+            std::fclose(file_);
+    }
+
+    void write(const char* data, std::size_t size)
+    {
+        stream_.next_in = const_cast<char*>(data);
+        stream_.avail_in = static_cast<unsigned>(size);
+        while (stream_.avail_in > 0)
+            compress(BZ_RUN, BZ_RUN_OK);
+    }
+
+    void finish()
+    {
+        while (compress(BZ_FINISH, BZ_FINISH_OK) != BZ_STREAM_END) {
+        }
+        std::FILE* file = std::exchange(file_, nullptr);
+        if (std::fflush(file) != 0 || std::ferror(file)) {
+            const int error = errno;
+            std::fclose(file);
+            write_failed(error);
+        }
+        if (std::fclose(file) != 0)
+            write_failed(errno);
+    }
+
+private:
+    int compress(int action, int expected)
+    {
+        std::array<char, block_size> out;
+        stream_.next_out = out.data();
+        stream_.avail_out = static_cast<unsigned>(out.size());
+        const int result = BZ2_bzCompress(&stream_, action);
+        if (result != expected && result != BZ_STREAM_END)
+            fail("bzip2 compressor error " + std::to_string(result));
+        const std::size_t produced = out.size() - stream_.avail_out;
+        if (produced > 0 && std::fwrite(out.data(), 1, produced, file_) != produced)
+            write_failed(errno);
+        return result;
+    }
+
+    [[noreturn]] void write_failed(int error)
+    {
+        fail("cannot write " + path_.string() + ": " + std::strerror(error));
+    }
+
+    fs::path path_;
+    std::FILE* file_;
+    bz_stream stream_{};
+};
+
+void pack_into(const fs::path& partial, const std::vector<manifest_line>& lines,
+               const std::vector<archive_entry>& entries)
+{
+    bzip2_file out(partial);
+    const std::string header = encode_archive_header(entries);
+    out.write(header.data(), header.size());
+    std::array<char, block_size> block;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::ifstream in(lines[i].file, std::ios::binary);
+        std::uint64_t written = 0;
+        while (in.read(block.data(), block.size()) || in.gcount() > 0) {
+            out.write(block.data(), static_cast<std::size_t>(in.gcount()));
+            written += static_cast<std::uint64_t>(in.gcount());
+        }
+        if (written != entries[i].size)
+            fail(lines[i].file.string() + " changed while it was packed");
+    }
+    out.finish();
+}
+
 int pack(const fs::path& manifest, const fs::path& output)
 {
     const auto lines = read_manifest(manifest);
@@ -166,31 +261,15 @@ int pack(const fs::path& manifest, const fs::path& output)
         entries.push_back(describe(line));
 
     const fs::path partial = output.string() + ".partial";
-    {
-        std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-        if (!file)
-            fail("cannot create " + partial.string());
-        io::filtering_ostream out;
-        out.push(io::bzip2_compressor(io::bzip2_params(9)));
-        out.push(file);
-        const std::string header = encode_archive_header(entries);
-        out.write(header.data(), static_cast<std::streamsize>(header.size()));
-        std::array<char, block_size> block;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            std::ifstream in(lines[i].file, std::ios::binary);
-            std::uint64_t written = 0;
-            while (in.read(block.data(), block.size()) || in.gcount() > 0) {
-                out.write(block.data(), in.gcount());
-                written += static_cast<std::uint64_t>(in.gcount());
-            }
-            if (written != entries[i].size)
-                fail(lines[i].file.string() + " changed while it was packed");
-        }
-        out.reset();
-        if (!file.flush())
-            fail("cannot write " + partial.string());
+    try {
+        pack_into(partial, lines, entries);
+        fs::rename(partial, output);
     }
-    fs::rename(partial, output);
+    catch (...) {
+        std::error_code ignored;
+        fs::remove(partial, ignored);
+        throw;
+    }
     std::cout << "packed " << entries.size() << " files into " << output.string() << "\n";
     return 0;
 }
