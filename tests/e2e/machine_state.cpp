@@ -130,8 +130,11 @@ std::wstring value_data(DWORD type, const std::vector<BYTE>& bytes)
 {
     if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
         std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-        // Strings are compared with their terminator, so that a value written
-        // without one shows as a difference.
+        // A string written without its terminator shows as a difference.
+        if (!text.empty() && text.back() == L'\0' && type != REG_MULTI_SZ)
+            text.pop_back();
+        else if (type != REG_MULTI_SZ)
+            text += L"\\(no terminator)";
         return escaped(text);
     }
     if (type == REG_DWORD && bytes.size() == 4) {

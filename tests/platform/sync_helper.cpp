@@ -3,9 +3,10 @@
 //   sync_helper abandon <lock name> <ready event>
 //   sync_helper count <counter name> <ready event> <finish event>
 //   sync_helper open <file> <ready event> <finish event>
+//   sync_helper lock <file> <ready event> <finish event>
 // "hold" and "count" keep the lock or their counter unit until the finish
 // event is set (at most 60 s); "open" keeps the file open the same way,
-// sharing reading and writing but not deletion; "abandon" takes the lock and ends without
+// sharing reading and writing but not deletion, "lock" without sharing anything; "abandon" takes the lock and ends without
 // giving it back.
 #include "platform/sync_objects.h"
 
@@ -57,9 +58,9 @@ int wmain(int argc, wchar_t** argv)
         signal(argv[3]);
         return wait_for(argv[4]) ? 0 : 4;
     }
-    if (mode == L"open" && argc == 5) {
-        const kernel_handle file(CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                             OPEN_EXISTING, 0, nullptr));
+    if ((mode == L"open" || mode == L"lock") && argc == 5) {
+        const DWORD sharing = mode == L"open" ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+        const kernel_handle file(CreateFileW(argv[2], GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr));
         if (!file)
             return 3;
         signal(argv[3]);
