@@ -9,7 +9,8 @@ set -uo pipefail
 source_dir=$1
 build_dir=$2
 state=$3
-work=$4
+# Concurrent test runs of one build tree each work in a folder of their own.
+work=$4-$$
 scripts=$source_dir/scripts
 driver=$build_dir/tests/driver/ui_driver.exe
 sample=$build_dir/tests/driver/ui_driver_frame_sample.exe
