@@ -70,12 +70,15 @@ wine_stop_tag() {
 
 # Makes the template prefix once; concurrent callers wait for the first.
 # Every step is checked: a prefix that is not complete is not marked ready
-# and is made again next time.
+# and is made again next time. A prefix of another Wine version is made
+# again too, as Wine would otherwise update it through the sessions' shared
+# files.
 wine_ensure_template() {
-    local state=$1 template=$1/prefix
+    local state=$1 template=$1/prefix version
+    version=$("$wine_loader" --version 2>/dev/null)
     (
         flock 9
-        [[ -f $template/.hv-ready ]] && exit 0
+        [[ -f $template/.hv-ready && $(cat "$template/.hv-ready") == "$version" ]] && exit 0
         rm -rf "$template"
         export WINEPREFIX=$template
         echo "wine: creating prefix $template" >&2
@@ -84,7 +87,7 @@ wine_ensure_template() {
             "$wine_server" -k 2>/dev/null
             exit 1
         fi
-        "$wine_server" -w
+        timeout 120 "$wine_server" -w
         # Without a window manager on the virtual display Wine waits up to 2 s
         # for every managed window it hides; test windows stay unmanaged.
         if ! "$wine_loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
@@ -93,7 +96,7 @@ wine_ensure_template() {
             "$wine_server" -k 2>/dev/null
             exit 1
         fi
-        "$wine_server" -w
+        timeout 120 "$wine_server" -w
         # The caption buttons of unmanaged windows are drawn with Marlett;
         # Wine finds it only among the prefix's fonts.
         local marlett
@@ -104,7 +107,7 @@ wine_ensure_template() {
             echo "wine: cannot give the prefix the Marlett font" >&2
             exit 1
         fi
-        touch "$template/.hv-ready"
+        echo "$version" >"$template/.hv-ready"
     ) 9>"$state/prefix.lock"
 }
 

@@ -35,6 +35,18 @@ LRESULT ask(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
     return static_cast<LRESULT>(result);
 }
 
+// The window's text, or nothing when it does not answer in time; for the
+// enumeration callbacks, which no exception may leave.
+std::optional<std::wstring> text_if_answered(HWND window) noexcept
+{
+    try {
+        return text(window);
+    }
+    catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 // Polls `done` until it holds or the timeout passes; returns whether it held.
 template <typename Condition>
 bool wait_until(Condition done, milliseconds timeout)
@@ -86,7 +98,8 @@ BOOL CALLBACK match_dialog(HWND window, LPARAM parameter)
     if (process_of(window) != search.process_id || window == search.except || !IsWindowVisible(window)
         || !IsWindowEnabled(window) || !is_dialog(window))
         return TRUE;
-    if (!search.caption->empty() && text(window) != *search.caption)
+    // A window busy elsewhere is looked at again on the next round.
+    if (!search.caption->empty() && text_if_answered(window) != *search.caption)
         return TRUE;
     search.found = window;
     return FALSE;
@@ -120,7 +133,7 @@ BOOL CALLBACK collect_static_text(HWND window, LPARAM parameter)
 {
     auto& texts = *reinterpret_cast<static_texts*>(parameter);
     if (_wcsicmp(class_name(window).c_str(), L"Static") == 0) {
-        std::wstring part = text(window);
+        std::wstring part = text_if_answered(window).value_or(L"");
         if (!part.empty())
             texts.joined += texts.joined.empty() ? part : L"\n" + part;
     }

@@ -4,7 +4,7 @@
 #   payload_packer_test.sh PACKER WORK_DIR
 set -euo pipefail
 packer=$1
-work=$2
+work=$2-$$ # its own folder when test runs of one build tree overlap
 rm -rf "$work"
 mkdir -p "$work/files/sub"
 trap 'rm -rf "$work"' EXIT

@@ -9,7 +9,8 @@ set -uo pipefail
 source_dir=$1
 build_dir=$2
 state=$3
-work=$4
+# Concurrent test runs of one build tree each work in a folder of their own.
+work=$4-$$
 scripts=$source_dir/scripts
 driver=$build_dir/tests/driver/ui_driver.exe
 sample=$build_dir/tests/driver/ui_driver_frame_sample.exe
@@ -102,7 +103,7 @@ stubs=$work/stubs
 mkdir -p "$stubs"
 printf '#!/bin/sh\nexit 0\n' >"$stubs/wineserver"
 for failing in wineboot reg; do
-    printf '#!/bin/sh\n[ "$1" = "%s" ] && exit 3\nmkdir -p "$WINEPREFIX/drive_c/windows/Fonts"\nexit 0\n' \
+    printf '#!/bin/sh\n[ "$1" = --version ] && echo stub && exit 0\n[ "$1" = "%s" ] && exit 3\nmkdir -p "$WINEPREFIX/drive_c/windows/Fonts"\nexit 0\n' \
         "$failing" >"$stubs/wine64"
     chmod +x "$stubs/wine64" "$stubs/wineserver"
     stub_state=$work/stub-$failing
