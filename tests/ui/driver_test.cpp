@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -20,8 +21,10 @@
 #include "sample_frame.h"
 #include "sample_ids.h"
 #include "support/dialog_harness.h"
+#include "platform/error_text.h"
 #include "support/test_support.h"
 #include "ui/basic_dialog.h"
+#include "ui/window_helpers.h"
 #include "ui_driver.h"
 
 namespace {
@@ -242,7 +245,7 @@ TEST(UiDriverOutput, WritesEveryLanguageAsUtf8)
 
 class throwing_dialog : public test_support::test_dialog {
 public:
-    bool on_command(int, int) override { throw std::runtime_error("The options could not be saved."); }
+    bool on_command(int, int) override { throw std::system_error(ERROR_ACCESS_DENIED, std::system_category()); }
 };
 
 TEST(DialogFailureBox, TellsTheUserInAnErrorBoxOwnedByTheDialog)
@@ -273,8 +276,8 @@ TEST(DialogFailureBox, TellsTheUserInAnErrorBoxOwnedByTheDialog)
     user.join();
 
     EXPECT_EQ(error, L"");
-    EXPECT_EQ(box_text, L"The options could not be saved.");
-    EXPECT_EQ(box_caption, L"Anchor test");
+    EXPECT_EQ(box_text, error_text(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(box_caption, default_caption());
     EXPECT_EQ(box_owner, dlg);
     EXPECT_TRUE(IsWindow(dlg)) << "the dialog survives the failure";
 }
