@@ -168,8 +168,9 @@ TEST(LoadModuleString, APlaceholderIsAbsentWithTheEnglishFallback)
 {
     for (unsigned id = 992; id < 1136; ++id)
         EXPECT_NE(load_module_string(id), L"#") << id;
-    if (system_lookup(1131) == L"#")
+    if (system_lookup(1131) == L"#") {
         EXPECT_EQ(load_module_string(1131).data(), nullptr) << "English marks 1131 absent";
+    }
 
     scoped_thread_language polish(0x0415);
     if (system_lookup(1000) != L"#")
