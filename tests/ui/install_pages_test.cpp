@@ -210,3 +210,33 @@ TEST_F(install_pages_test, installation_on_the_page_keeps_the_frame_alive_and_th
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(window.get(), IDC_INSTALL_PROGRESS)));
     EXPECT_TRUE(installer_context::instance().log.current.empty());
 }
+
+TEST_F(install_pages_test, controls_follow_the_page_size)
+{
+    constexpr int dx = 40, dy = 24;
+    const struct {
+        basic_dialog* page;
+        int template_id;
+        int id;
+        RECT change; // of left, top, right, bottom
+    } controls[] = {
+        {&dlg_install::instance(), IDD_INSTALL, IDC_INSTALL_LOG, {0, 0, dx, dy}},
+        {&dlg_install::instance(), IDD_INSTALL, IDC_INSTALL_PROGRESS, {0, dy, dx, dy}},
+        {&dlg_install::instance(), IDD_INSTALL, IDC_STATUS, {0, dy, dx, dy}},
+        {&dlg_end::instance(), IDD_END, IDC_INFO, {0, 0, dx, dy}},
+        {&dlg_end::instance(), IDD_END, IDC_STATUS, {0, dy, dx, dy}},
+    };
+    for (const auto& c : controls) {
+        SCOPED_TRACE(testing::Message() << "template " << c.template_id << ", control " << c.id);
+        test_window page = show_page(*c.page, c.template_id);
+        ASSERT_TRUE(page);
+        const RECT before = control_rect(page.get(), c.id);
+        const SIZE size = test_support::client_size(page.get());
+        test_support::resize_client(page.get(), size.cx + dx, size.cy + dy);
+        const RECT after = control_rect(page.get(), c.id);
+        EXPECT_EQ(after.left - before.left, c.change.left);
+        EXPECT_EQ(after.top - before.top, c.change.top);
+        EXPECT_EQ(after.right - before.right, c.change.right);
+        EXPECT_EQ(after.bottom - before.bottom, c.change.bottom);
+    }
+}
