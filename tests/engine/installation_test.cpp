@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <span>
 #include <string>
@@ -135,6 +136,13 @@ protected:
         ASSERT_FALSE(payload.empty()) << "the packed test payload is missing";
         set_language(english);
         sandbox.redirect_local_machine();
+        arrange_defaults();
+    }
+
+    // A first installation with both shortcuts, a product that registers
+    // itself, and the list of installed programs present.
+    void arrange_defaults()
+    {
         create_key(registry_root::local_machine, uninstall_list_key);
         request = {install_folder.wstring(), menu_folder.wstring(), true, true, not_installed, 0};
         sources.payload = [this] { return std::span<const char>(payload.data(), payload.size()); };
@@ -355,6 +363,42 @@ TEST_F(installation_test, a_failed_self_registration_still_installs)
         EXPECT_FALSE(record_of(record_kind::associations)->done);
         EXPECT_EQ(fs::exists(product_run), c.product_starts);
         EXPECT_TRUE(lock.owned());
+    }
+}
+
+TEST_F(installation_test, a_later_step_that_fails_undoes_nothing)
+{
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        const wchar_t* failed_line;
+    } cases[] = {
+        {"no desktop folder",
+         [&] { sources.known_folder = [](const KNOWNFOLDERID&, std::wstring&) { return E_FAIL; }; },
+         L"Shortcuts Creation...Failed"},
+        {"no list of installed programs",
+         [&] { RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstall_list_key); }, L"Registry Data Writing...Failed"},
+        {"a folder where the log file goes",
+         [&] { fs::create_directories(install_folder / L"Uninstall.ulog"); }, L"Installation Data Writing...Failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scratch_folder::remove_all(install_folder);
+        log = {};
+        view = {};
+        arrange_defaults();
+        c.arrange();
+
+        ASSERT_TRUE(install());
+
+        const auto lines = view.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::wstring& line) { return line.ends_with(L"Failed"); }),
+                  1);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.failed_line), lines.end());
+        EXPECT_EQ(read_bytes(install_folder / L"readme.txt"), source_bytes(L"readme.txt"));
+        EXPECT_TRUE(fs::exists(program));
+        EXPECT_EQ(view.status, L"Click on 'Next' to continue.");
     }
 }
 
