@@ -282,11 +282,15 @@ TEST_F(installation_test, update_leaves_the_examples_and_passes_the_old_version)
 {
     request.existing_state = older_installed;
     request.existing_version = 0x0003000500020009;
+    const fs::path earlier_example = example.parent_path() / L"earlier.txt";
+    fs::create_directories(example.parent_path());
+    write_bytes(earlier_example, "an example the user changed");
 
     ASSERT_TRUE(install());
 
     EXPECT_FALSE(fs::exists(example));
     EXPECT_TRUE(file_records(example).empty());
+    EXPECT_EQ(read_bytes(earlier_example), "an example the user changed");
     EXPECT_FALSE(log_mentions(example));
     const std::wstring run = read_record(product_run);
     EXPECT_NE(run.find(L"/Register /Background /update=0003000500020009\r\n"), std::wstring::npos)
