@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <span>
 #include <string>
@@ -135,6 +136,13 @@ protected:
         ASSERT_FALSE(payload.empty()) << "the packed test payload is missing";
         set_language(english);
         sandbox.redirect_local_machine();
+        arrange_defaults();
+    }
+
+    // A first installation with both shortcuts, a product that registers
+    // itself, and the list of installed programs present.
+    void arrange_defaults()
+    {
         create_key(registry_root::local_machine, uninstall_list_key);
         request = {install_folder.wstring(), menu_folder.wstring(), true, true, not_installed, 0};
         sources.payload = [this] { return std::span<const char>(payload.data(), payload.size()); };
@@ -274,11 +282,15 @@ TEST_F(installation_test, update_leaves_the_examples_and_passes_the_old_version)
 {
     request.existing_state = older_installed;
     request.existing_version = 0x0003000500020009;
+    const fs::path earlier_example = example.parent_path() / L"earlier.txt";
+    fs::create_directories(example.parent_path());
+    write_bytes(earlier_example, "an example the user changed");
 
     ASSERT_TRUE(install());
 
     EXPECT_FALSE(fs::exists(example));
     EXPECT_TRUE(file_records(example).empty());
+    EXPECT_EQ(read_bytes(earlier_example), "an example the user changed");
     EXPECT_FALSE(log_mentions(example));
     const std::wstring run = read_record(product_run);
     EXPECT_NE(run.find(L"/Register /Background /update=0003000500020009\r\n"), std::wstring::npos)
@@ -358,6 +370,42 @@ TEST_F(installation_test, a_failed_self_registration_still_installs)
     }
 }
 
+TEST_F(installation_test, a_later_step_that_fails_undoes_nothing)
+{
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        const wchar_t* failed_line;
+    } cases[] = {
+        {"no desktop folder",
+         [&] { sources.known_folder = [](const KNOWNFOLDERID&, std::wstring&) { return E_FAIL; }; },
+         L"Shortcuts Creation...Failed"},
+        {"no list of installed programs",
+         [&] { RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstall_list_key); }, L"Registry Data Writing...Failed"},
+        {"a folder where the log file goes",
+         [&] { fs::create_directories(install_folder / L"Uninstall.ulog"); }, L"Installation Data Writing...Failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scratch_folder::remove_all(install_folder);
+        log = {};
+        view = {};
+        arrange_defaults();
+        c.arrange();
+
+        ASSERT_TRUE(install());
+
+        const auto lines = view.lines();
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::wstring& line) { return line.ends_with(L"Failed"); }),
+                  1);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.failed_line), lines.end());
+        EXPECT_EQ(read_bytes(install_folder / L"readme.txt"), source_bytes(L"readme.txt"));
+        EXPECT_TRUE(fs::exists(program));
+        EXPECT_EQ(view.status, L"Click on 'Next' to continue.");
+    }
+}
+
 TEST_F(installation_test, a_damaged_payload_installs_nothing)
 {
     const std::string sound = payload;
@@ -424,6 +472,32 @@ TEST_F(installation_test, extraction_failing_part_way_is_undone_and_can_be_retri
     EXPECT_EQ(read_bytes(notes), source_bytes(L"Docs\\notes.txt"));
     EXPECT_EQ(read_bytes(readme), source_bytes(L"readme.txt"));
     EXPECT_EQ(view.status, L"Click on 'Next' to continue.");
+}
+
+TEST_F(installation_test, a_rollback_that_fails_is_shown_as_the_failure)
+{
+    const fs::path notes = install_folder / L"Docs\\notes.txt";
+    fs::create_directories(notes.parent_path());
+    write_bytes(notes, "held");
+    HANDLE held = CreateFileW(notes.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::size_t records_to_undo = 0;
+    sources.rollback = [&](uninstall_log& failed) {
+        records_to_undo = failed.current.size();
+        throw fs::filesystem_error("cannot undo", notes, std::error_code(ERROR_ACCESS_DENIED, std::system_category()));
+    };
+
+    bool installed = true;
+    EXPECT_NO_THROW(installed = install());
+    CloseHandle(held);
+
+    EXPECT_FALSE(installed);
+    EXPECT_EQ(view.status, L"Installation failed (Error Code 1:00000005).");
+    EXPECT_EQ(view.lines().back(), L"Copying File \"" + notes.wstring() + L"\"...Failed");
+    // The rollback was given the files written before the failure.
+    EXPECT_GT(records_to_undo, 0u);
+    EXPECT_FALSE(fs::exists(temporary_folder));
+    EXPECT_FALSE(view.waiting);
 }
 
 TEST_F(installation_test, without_a_temporary_folder_nothing_is_done)
