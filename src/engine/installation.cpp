@@ -143,15 +143,17 @@ private:
         }
     }
 
-    // Undoes what the failed extraction recorded. An error while undoing is
-    // shown as the installation's failure; it must not leave the page.
+    // Undoes what the failed extraction recorded. A user's file that could
+    // not be put back stays under its backup name, which the log shows. An
+    // error while undoing is shown as the installation's failure; it must
+    // not leave the page.
     void undo()
     {
         try {
-            if (sources_.rollback)
-                sources_.rollback(state_.log);
-            else
-                state_.log.rollback();
+            const auto problems = sources_.rollback ? sources_.rollback(state_.log) : state_.log.rollback();
+            for (const rollback_problem& problem : problems)
+                if (!problem.backup.empty())
+                    view_.append_log(format_text(load_string(1133), problem.path, problem.backup) + L"\r\n");
         }
         catch (...) {
             view_.set_status(failure_status(error_code_text(std::current_exception())));

@@ -13,6 +13,7 @@
 #include "engine/installation_view.h"
 #include "payload/placeholders.h"
 #include "platform/known_folders.h"
+#include "records/uninstall_log.h"
 
 class named_mutex;
 class uninstall_log;
@@ -43,9 +44,9 @@ struct installation_sources {
     known_folder_source known_folder = query_known_folder;               // the desktop for its shortcut
     std::function<bool(uninstall_log&, const std::wstring& program, const std::wstring& uninstaller)>
         register_entry;                                                   // empty: the Uninstall entry
-    // Undoes a failed extraction; empty: the log's rollback. A test puts one
-    // that fails as the file system can.
-    std::function<void(uninstall_log&)> rollback;
+    // Undoes a failed extraction and returns what it could not undo; empty:
+    // the log's rollback. A test puts one that fails as the file system can.
+    std::function<std::vector<rollback_problem>(uninstall_log&)> rollback;
 };
 
 // True when the payload is in place; false after a failure shown through

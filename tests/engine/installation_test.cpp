@@ -482,7 +482,7 @@ TEST_F(installation_test, a_rollback_that_fails_is_shown_as_the_failure)
     HANDLE held = CreateFileW(notes.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     std::size_t records_to_undo = 0;
-    sources.rollback = [&](uninstall_log& failed) {
+    sources.rollback = [&](uninstall_log& failed) -> std::vector<rollback_problem> {
         records_to_undo = failed.current.size();
         throw fs::filesystem_error("cannot undo", notes, std::error_code(ERROR_ACCESS_DENIED, std::system_category()));
     };
@@ -498,6 +498,30 @@ TEST_F(installation_test, a_rollback_that_fails_is_shown_as_the_failure)
     EXPECT_GT(records_to_undo, 0u);
     EXPECT_FALSE(fs::exists(temporary_folder));
     EXPECT_FALSE(view.waiting);
+}
+
+TEST_F(installation_test, a_file_the_rollback_could_not_put_back_is_named_with_its_backup)
+{
+    const fs::path notes = install_folder / L"Docs\\notes.txt";
+    fs::create_directories(notes.parent_path());
+    write_bytes(notes, "held");
+    HANDLE held = CreateFileW(notes.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::wstring original = (install_folder / L"readme.txt").wstring();
+    const std::wstring backup = (scratch / L"hv-1a2b3c4d.tmp").wstring();
+    sources.rollback = [&](uninstall_log&) {
+        return std::vector<rollback_problem>{
+            {original, backup, std::error_code(ERROR_SHARING_VIOLATION, std::system_category())},
+            {(install_folder / L"Quillmar.exe").wstring(), L"", std::error_code(ERROR_ACCESS_DENIED, std::system_category())},
+        };
+    };
+
+    const bool installed = install();
+    CloseHandle(held);
+
+    EXPECT_FALSE(installed);
+    EXPECT_EQ(view.lines().back(), L"Not restored: \"" + original + L"\" is kept as \"" + backup + L"\".");
+    EXPECT_EQ(view.status, L"Installation failed (Error Code 1:00000020).");
 }
 
 TEST_F(installation_test, without_a_temporary_folder_nothing_is_done)
