@@ -203,7 +203,8 @@ uninstall_report run_uninstall(const uninstall_options& options)
         if (step.what == action::remove_file && step.value == 3 && changed_by_user(step, options))
             changed.push_back(step.path);
     const bool remove_changed =
-        !changed.empty() && options.ask(prompt::remove_changed_files, format_text(text(IDS_CHANGED_FILES), lines(changed)));
+        !changed.empty() &&
+        options.ask(prompt::remove_changed_files, format_text(text(IDS_CHANGED_FILES), lines(changed)));
 
     std::vector<std::wstring> remaining_folders;
     bool own_file_recorded = false;
