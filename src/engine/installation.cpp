@@ -148,7 +148,10 @@ private:
     void undo()
     {
         try {
-            state_.log.rollback();
+            if (sources_.rollback)
+                sources_.rollback(state_.log);
+            else
+                state_.log.rollback();
         }
         catch (...) {
             view_.set_status(failure_status(error_code_text(std::current_exception())));
@@ -227,11 +230,13 @@ private:
         case file_action::write:
             break;
         }
+        // Shown before the file is recorded, so that a file that cannot be
+        // put aside still has its line to end with "Failed".
         const std::wstring text = format_text(load_string(1115), destination);
-        if (decision.record)
-            state_.log.add_file(entry.destination, static_cast<std::int32_t>(entry.kind), decision.copy_backup);
         view_.set_status(text);
         view_.append_log(text);
+        if (decision.record)
+            state_.log.add_file(entry.destination, static_cast<std::int32_t>(entry.kind), decision.copy_backup);
         return notification::result::proceed;
     }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "core/product.h"
 #include "records/shell_link.h"
@@ -49,6 +51,10 @@ bool shortcut_step(uninstall_log& log, shortcut_place place, const std::wstring&
 {
     try {
         log.add_shortcut(static_cast<int>(place), folder);
+        // A folder the lookup could not name would put the link in the
+        // current folder.
+        if (!std::filesystem::path(folder).is_absolute())
+            throw std::system_error(ERROR_PATH_NOT_FOUND, std::system_category(), "shortcut folder");
         std::wstring file = create_shortcut(program_path, folder, product_name(false));
         log.commit(true, file);
         return true;

@@ -149,6 +149,21 @@ TEST_F(shortcuts_test, a_failed_link_without_an_earlier_one_is_recorded_as_not_d
     EXPECT_FALSE(log.pending);
 }
 
+TEST_F(shortcuts_test, a_folder_that_is_not_a_full_path_makes_no_link)
+{
+    wchar_t current[MAX_PATH]{};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    SetCurrentDirectoryW(scratch.path().c_str());
+    for (const wchar_t* folder : {L"", L"Desktop"}) {
+        uninstall_log fresh;
+        EXPECT_FALSE(shortcut_step(fresh, shortcut_place::desktop, folder, program)) << fs::path(folder);
+        EXPECT_EQ(fresh.current, (std::vector<log_record>{{record_kind::desktop_shortcut, L"", L"", false, -1}}));
+    }
+    SetCurrentDirectoryW(current);
+    EXPECT_FALSE(fs::exists(scratch / link_name));
+    EXPECT_TRUE(names_in(desktop).empty());
+}
+
 TEST_F(shortcuts_test, a_failed_start_menu_link_does_not_keep_the_desktop_link_from_being_made)
 {
     std::wstring blocked = (scratch / L"Menu").wstring();
