@@ -56,21 +56,14 @@ struct window_content {
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(window, &paint);
-        const auto* content =
-            reinterpret_cast<const window_content*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        RECT area;
-        GetClientRect(window, &area);
-        InflateRect(&area, -16, -16);
-        SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
-        SetBkMode(dc, TRANSPARENT);
-        if (content)
-            DrawTextW(dc, content->lines.c_str(), -1, &area, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
-        EndPaint(window, &paint);
+    case WM_SIZE:
+        if (HWND text = GetDlgItem(window, IDC_PRODUCT_TEXT))
+            MoveWindow(text, 16, 16, LOWORD(lparam) > 32 ? LOWORD(lparam) - 32 : 0,
+                       HIWORD(lparam) > 32 ? HIWORD(lparam) - 32 : 0, TRUE);
         return 0;
-    }
+    case WM_CTLCOLORSTATIC:
+        SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
@@ -95,7 +88,10 @@ int show_window(HINSTANCE instance, int show, const window_content& content)
                                   CW_USEDEFAULT, CW_USEDEFAULT, 560, 240, nullptr, nullptr, instance, nullptr);
     if (!window)
         return product_exit_normal;
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&content));
+    HWND text = CreateWindowExW(0, L"STATIC", content.lines.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                                16, 16, 500, 160, window, reinterpret_cast<HMENU>(IDC_PRODUCT_TEXT), instance,
+                                nullptr);
+    SendMessageW(text, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     ShowWindow(window, show);
     UpdateWindow(window);
     MSG message;
@@ -143,10 +139,10 @@ int run(HINSTANCE instance, int show)
     }
     lock.release();
 
-    window_content content{title, title + L"\n" + texts.text(IDS_PRODUCT_DESCRIPTION) + L"\n\n" +
-                                      texts.text(IDS_DOCUMENTS_FOLDER) + L"\n" + documents_folder()};
+    window_content content{title, title + L"\r\n" + texts.text(IDS_PRODUCT_DESCRIPTION) + L"\r\n\r\n" +
+                                      texts.text(IDS_DOCUMENTS_FOLDER) + L"\r\n" + documents_folder()};
     if (!options.document.empty())
-        content.lines += L"\n\n" + texts.text(IDS_OPENED_DOCUMENT) + L"\n" + options.document;
+        content.lines += L"\r\n\r\n" + texts.text(IDS_OPENED_DOCUMENT) + L"\r\n" + options.document;
     return show_window(instance, show, content);
 }
 

@@ -3,6 +3,9 @@
 
 #define IDI_PRODUCT_ICON 128
 
+// The window's text: what the program is and where its documents are.
+#define IDC_PRODUCT_TEXT 100
+
 #define IDS_PRODUCT_DESCRIPTION 1
 #define IDS_DOCUMENTS_FOLDER 2
 #define IDS_INSTALLATION_RUNNING 3

@@ -46,6 +46,15 @@ stored_value string_value(const std::wstring& text)
     return {REG_SZ, std::vector<BYTE>(begin, begin + (text.size() + 1) * sizeof(wchar_t))};
 }
 
+// The key, or no key when it is missing or cannot be opened so.
+reg_key open_machine_key(const std::wstring& path, REGSAM access)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &handle) != ERROR_SUCCESS)
+        return {};
+    return reg_key(handle);
+}
+
 // What one registration run changed, so that a failure part-way can put the
 // machine back as it was.
 class registry_changes {
@@ -107,15 +116,14 @@ private:
     void undo() noexcept
     {
         for (auto it = old_values_.rbegin(); it != old_values_.rend(); ++it) {
-            HKEY handle = nullptr;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, it->key.c_str(), 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS)
+            const reg_key key = open_machine_key(it->key, KEY_SET_VALUE);
+            if (!key)
                 continue;
             if (it->value)
-                RegSetValueExW(handle, it->name.c_str(), 0, it->value->type, it->value->bytes.data(),
+                RegSetValueExW(key.get(), it->name.c_str(), 0, it->value->type, it->value->bytes.data(),
                                static_cast<DWORD>(it->value->bytes.size()));
             else
-                RegDeleteValueW(handle, it->name.c_str());
-            RegCloseKey(handle);
+                RegDeleteValueW(key.get(), it->name.c_str());
         }
         for (auto it = created_keys_.rbegin(); it != created_keys_.rend(); ++it)
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, it->c_str());
@@ -130,7 +138,8 @@ bool key_is_empty(HKEY key)
 {
     DWORD sub_keys = 0;
     DWORD values = 0;
-    return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &sub_keys, nullptr, nullptr, &values, nullptr,
+    return key &&
+           RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &sub_keys, nullptr, nullptr, &values, nullptr,
                             nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
            sub_keys == 0 && values == 0;
 }
@@ -139,11 +148,7 @@ bool key_is_empty(HKEY key)
 void delete_empty_keys(std::wstring path, const std::wstring& stop)
 {
     while (path.size() > stop.size() && path.starts_with(stop)) {
-        HKEY handle = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
-            return;
-        const bool empty = key_is_empty(handle);
-        RegCloseKey(handle);
+        const bool empty = key_is_empty(open_machine_key(path, KEY_READ).get());
         if (!empty || RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()) != ERROR_SUCCESS)
             return;
         path.erase(std::min(path.rfind(L'\\'), path.size()));
@@ -177,11 +182,9 @@ int unregister_product(const std::wstring& program_path)
     const auto entries = registration_entries(program_path);
     int removed = 0;
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        HKEY handle = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, it->key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &handle) !=
-            ERROR_SUCCESS)
+        const reg_key key = open_machine_key(it->key, KEY_QUERY_VALUE | KEY_SET_VALUE);
+        if (!key)
             continue;
-        reg_key key(handle);
         const auto value = query_value(key.get(), it->name);
         const stored_value written = string_value(it->data);
         if (value && value->type == written.type && value->bytes == written.bytes &&

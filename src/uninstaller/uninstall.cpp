@@ -8,6 +8,7 @@
 #include <set>
 
 #include "core/product.h"
+#include "platform/kernel_handle.h"
 #include "platform/language.h"
 #include "platform/registry.h"
 #include "platform/string_table.h"
@@ -95,8 +96,8 @@ bool start_self_removal(const std::wstring& own_path, const std::vector<std::wst
         RemoveDirectoryW(folder.c_str());
         return false;
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    kernel_handle thread(process.hThread);
+    kernel_handle started(process.hProcess);
     return true;
 }
 
@@ -203,7 +204,8 @@ uninstall_report run_uninstall(const uninstall_options& options)
         if (step.what == action::remove_file && step.value == 3 && changed_by_user(step, options))
             changed.push_back(step.path);
     const bool remove_changed =
-        !changed.empty() && options.ask(prompt::remove_changed_files, format_text(text(IDS_CHANGED_FILES), lines(changed)));
+        !changed.empty() &&
+        options.ask(prompt::remove_changed_files, format_text(text(IDS_CHANGED_FILES), lines(changed)));
 
     std::vector<std::wstring> remaining_folders;
     bool own_file_recorded = false;
@@ -305,10 +307,9 @@ uninstall_report run_uninstall(const uninstall_options& options)
 bool finish_self_removal(unsigned long process_id, const std::wstring& program,
                          const std::vector<std::wstring>& folders)
 {
-    if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id)) {
-        WaitForSingleObject(process, 60000);
-        CloseHandle(process);
-    }
+    // The uninstaller ends right after starting this copy; a minute is ample.
+    if (const kernel_handle process{OpenProcess(SYNCHRONIZE, FALSE, process_id)})
+        WaitForSingleObject(process.get(), 60000);
     bool gone = false;
     for (int attempt = 0; attempt < 50 && !gone; ++attempt) {
         SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -49,4 +49,20 @@ TEST(ProductIdentity, InstallerCarriesQuillmar3)
     EXPECT_EQ(version_text(product_version), L"3.5.3.1");
 }
 
+TEST(ProductIdentity, VersionLabelsAsUsersKnowThem)
+{
+    const struct {
+        std::uint64_t version;
+        const wchar_t* label;
+    } cases[] = {
+        {0x0003000500030001, L"3.05c"},
+        {0x0003000500020009, L"3.05b"},
+        {0x0003000A00010000, L"3.10a"},
+        {0x0004000000000000, L"4.00"}, // no build letter for build 0
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(version_label(c.version), c.label);
+    EXPECT_EQ(product_name(false), L"Quillmar " + version_label(product_version));
+}
+
 }

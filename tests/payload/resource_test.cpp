@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace payload_test;
@@ -68,26 +69,35 @@ TEST(PayloadResource, InstallerPayloadRoundTrip)
     const auto install = scratch.path() / L"install";
     ASSERT_TRUE(extract_payload(in, install.native(), L"Examples", L"", events.callback(), fake_folders(shell)));
 
-    const fs::path source = fs::path(test_support::windows_path(std::getenv("HV_TEST_SOURCE_DIR"))) / L"src\\resources\\payload";
+    // The files as the build staged them for packing.
+    const fs::path stage = test_support::build_file(L"src\\resources\\quillmar3-payload-stage");
     const auto common_data = shell / (L"csidl-" + std::to_wstring(CSIDL_COMMON_APPDATA));
+    const auto user_data = shell / (L"csidl-" + std::to_wstring(CSIDL_APPDATA));
     const auto desktop = shell / (L"csidl-" + std::to_wstring(CSIDL_COMMON_DESKTOPDIRECTORY));
-    const struct {
-        const wchar_t* packed;
-        fs::path extracted;
-    } files[] = {
-        {L"readme.txt", install / L"readme.txt"},
-        {L"Docs\\notes.txt", install / L"Docs\\notes.txt"},
-        {L"Docs\\empty.txt", install / L"Docs\\empty.txt"},
-        {L"settings.ini", common_data / L"Halden & Voss\\Quillmar\\settings.ini"},
-        {L"example.txt", desktop / L"Examples\\example.txt"},
+    std::vector<std::pair<fs::path, fs::path>> files{
+        {L"programs\\Quillmar.exe", install / L"Quillmar.exe"},
+        {L"programs\\Uninstall.exe", install / L"Uninstall.exe"},
+        {L"datafiles\\Quillmar.ini", common_data / L"Halden & Voss\\Quillmar\\Quillmar.ini"},
+        {L"datafiles\\Styles.ini", common_data / L"Halden & Voss\\Quillmar\\Styles.ini"},
+        {L"datafiles\\UserDictionary.dic", user_data / L"Halden & Voss\\Quillmar\\UserDictionary.dic"},
     };
-    for (const auto& f : files) {
-        ASSERT_TRUE(fs::exists(f.extracted)) << narrow(f.extracted.native());
-        EXPECT_EQ(read_file(f.extracted), read_file(source / f.packed)) << narrow(f.packed);
+    for (const wchar_t* language : {L"de", L"en", L"es", L"hu", L"it", L"pl", L"pt", L"ro", L"tk"}) {
+        const std::wstring name = std::wstring(L"Quillmar.") + language + L".dll";
+        files.emplace_back(L"languages\\" + name, install / L"Lang" / name);
+    }
+    for (const wchar_t* example : {L"Welcome", L"Letter", L"Invoice", L"Meeting Notes", L"Recipe", L"Travel Plan",
+                                   L"Newsletter", L"Report", L"Poem", L"Checklist", L"Shopping List", L"Tables",
+                                   L"Styles"}) {
+        const std::wstring name = std::wstring(example) + L".qmd";
+        files.emplace_back(L"examples\\" + name, desktop / L"Examples" / name);
+    }
+    for (const auto& [packed, extracted] : files) {
+        ASSERT_TRUE(fs::exists(extracted)) << narrow(extracted.native());
+        EXPECT_EQ(read_file(extracted), read_file(stage / packed)) << narrow(packed.native());
     }
     EXPECT_EQ(std::count_if(events.lines.begin(), events.lines.end(),
                             [](const std::string& l) { return l.starts_with("file_end"); }),
-              5);
+              27);
 }
 
 }

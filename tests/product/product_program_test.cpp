@@ -13,7 +13,10 @@
 #include "platform/registry.h"
 #include "platform/string_table.h"
 #include "platform/sync_objects.h"
+#include "core/product.h"
 #include "product/command_line.h"
+#include "product/product_ids.h"
+#include "product/product_language.h"
 #include "product/registration.h"
 #include "support/sync_helper_process.h"
 #include "support/test_support.h"
@@ -146,6 +149,40 @@ TEST(product_program, an_installer_started_meanwhile_asks_until_the_product_ends
     EXPECT_NE(ui_driver::text(next), ui_driver::text(box));
     EXPECT_NE(ui_driver::message_box_text(next), question);
     installer.terminate();
+}
+
+TEST(product_program, speaks_the_language_chosen_in_the_installer)
+{
+    const std::wstring entry = product_uninstall_key();
+    ASSERT_FALSE(open_key(registry_root::local_machine, entry.c_str())) << "the product is installed in this prefix";
+    struct entry_cleanup {
+        std::wstring path;
+        ~entry_cleanup()
+        {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+        }
+    } cleanup{entry};
+    reg_key key = create_key(registry_root::local_machine, entry.c_str());
+    const std::wstring folder = test_support::build_file(L"src\\product");
+    // German and Polish from their libraries, French from the program itself.
+    for (language_index index : {2, 15, 0}) {
+        SCOPED_TRACE(index);
+        set_dword(key, L"HvLanguage", static_cast<std::uint32_t>(index));
+        ui_driver::process product(product_program(), L"C:\\Docs\\Letter.qmd");
+        const HWND window = wait_for_product_window(product.id());
+        ASSERT_NE(window, nullptr);
+        const std::wstring shown = ui_driver::text(ui_driver::control(window, IDC_PRODUCT_TEXT));
+        const product_texts texts(folder, index);
+        for (unsigned id : {IDS_PRODUCT_DESCRIPTION, IDS_DOCUMENTS_FOLDER, IDS_OPENED_DOCUMENT}) {
+            ASSERT_FALSE(texts.text(id).empty());
+            EXPECT_NE(shown.find(texts.text(id)), std::wstring::npos) << id;
+        }
+        EXPECT_NE(shown.find(L"C:\\Docs\\Letter.qmd"), std::wstring::npos);
+        EXPECT_EQ(ui_driver::text(window), L"Quillmar " + version_label(product_version));
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(exit_code_of(product), static_cast<DWORD>(product_exit_normal));
+    }
 }
 
 }

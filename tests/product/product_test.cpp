@@ -43,7 +43,7 @@ TEST(product_command_line, switches_and_their_combinations)
         {{L"/Register", L"/update=000300050002000G"}, false, true, {}, L""},
         {{L"/Register", L"/update=0x03000500020009"}, false, true, {}, L""},
         {{L"/Register", L"/update="}, false, true, {}, L""},
-        {{L"/Register", L"/update=0003000500020009", L"/update=0003000500020009"}, false, true, 0x0003000500020009, L""},
+        {{L"/Register", L"/update=0003000500020009", L"/update=0003000500020009"}, false, true, {}, L""},
         // Switches of the registration run without it, unknown switches, two documents.
         {{L"/Background"}, false, false, {}, L""},
         {{L"/update=0003000500020009"}, false, false, 0x0003000500020009, L""},

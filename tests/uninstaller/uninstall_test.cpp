@@ -88,7 +88,8 @@ struct prompts {
     }
     int count(prompt kind) const
     {
-        return static_cast<int>(std::count_if(seen.begin(), seen.end(), [kind](const auto& p) { return p.first == kind; }));
+        return static_cast<int>(
+            std::count_if(seen.begin(), seen.end(), [kind](const auto& p) { return p.first == kind; }));
     }
 };
 
