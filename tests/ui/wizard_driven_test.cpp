@@ -288,6 +288,11 @@ TEST_F(WizardDriven, StartPageSaysWhatWillHappen)
         EXPECT_EQ(drv::text(installer.page_item(start, 1003)), c.status);
         EXPECT_EQ(installer.enabled(IDOK), c.next_enabled);
         EXPECT_FALSE(installer.enabled(3));
+        if (!c.next_enabled) {
+            drv::press_key(installer.frame, drv::key::enter);
+            Sleep(300);
+            EXPECT_EQ(drv::visible_page(installer.frame), start) << "Enter does not pass a disabled Next";
+        }
 
         // A newer version can only be left, and a reinstallation not begun yet
         // needs no question; every other start asks.
@@ -362,6 +367,11 @@ TEST_F(WizardDriven, LanguageSwitchChangesEveryText)
     ASSERT_TRUE(drv::click(installer.button(IDOK)));
     HWND options = wait_for_page_with(installer.frame, options_marker);
     EXPECT_EQ(drv::text(installer.page_item(options, 1008)), L"Auswahl des Installationsordners");
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND install = wait_for_page_with(installer.frame, install_marker);
+    EXPECT_EQ(drv::text(installer.page_item(install, 1003)),
+              L"Klicken Sie auf \u201eInstallieren\u201c, um die Installation zu starten.");
+    EXPECT_EQ(installer.caption(IDOK), L"Installieren");
 
     // The About item itself is checked in-process (Wine does not show one
     // process's menus to another); its box comes in the new language.
