@@ -148,7 +148,10 @@ private:
     void undo()
     {
         try {
-            state_.log.rollback();
+            if (sources_.rollback)
+                sources_.rollback(state_.log);
+            else
+                state_.log.rollback();
         }
         catch (...) {
             view_.set_status(failure_status(error_code_text(std::current_exception())));

@@ -43,6 +43,9 @@ struct installation_sources {
     known_folder_source known_folder = query_known_folder;               // the desktop for its shortcut
     std::function<bool(uninstall_log&, const std::wstring& program, const std::wstring& uninstaller)>
         register_entry;                                                   // empty: the Uninstall entry
+    // Undoes a failed extraction; empty: the log's rollback. A test puts one
+    // that fails as the file system can.
+    std::function<void(uninstall_log&)> rollback;
 };
 
 // True when the payload is in place; false after a failure shown through

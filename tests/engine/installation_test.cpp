@@ -426,6 +426,32 @@ TEST_F(installation_test, extraction_failing_part_way_is_undone_and_can_be_retri
     EXPECT_EQ(view.status, L"Click on 'Next' to continue.");
 }
 
+TEST_F(installation_test, a_rollback_that_fails_is_shown_as_the_failure)
+{
+    const fs::path notes = install_folder / L"Docs\\notes.txt";
+    fs::create_directories(notes.parent_path());
+    write_bytes(notes, "held");
+    HANDLE held = CreateFileW(notes.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::size_t records_to_undo = 0;
+    sources.rollback = [&](uninstall_log& failed) {
+        records_to_undo = failed.current.size();
+        throw fs::filesystem_error("cannot undo", notes, std::error_code(ERROR_ACCESS_DENIED, std::system_category()));
+    };
+
+    bool installed = true;
+    EXPECT_NO_THROW(installed = install());
+    CloseHandle(held);
+
+    EXPECT_FALSE(installed);
+    EXPECT_EQ(view.status, L"Installation failed (Error Code 1:00000005).");
+    EXPECT_EQ(view.lines().back(), L"Copying File \"" + notes.wstring() + L"\"...Failed");
+    // The rollback was given the files written before the failure.
+    EXPECT_GT(records_to_undo, 0u);
+    EXPECT_FALSE(fs::exists(temporary_folder));
+    EXPECT_FALSE(view.waiting);
+}
+
 TEST_F(installation_test, without_a_temporary_folder_nothing_is_done)
 {
     const std::wstring saved_tmp = variable(L"TMP");
