@@ -63,7 +63,8 @@ TEST_F(PumpKeyboard, TabMovesThroughThePageAndTheFrame)
     const step steps[] = {
         {item(IDC_DESKTOP), combo_inner, "from a check box to the next control of the page"},
         {combo_inner, item(IDOK), "from the page's last control out to the frame's Next"},
-        {item(IDCANCEL), item(IDC_DESKTOP), "from the frame's Exit into the page, past the disabled Back"},
+        {item(IDOK), item(IDCANCEL), "from Next to Exit, past the disabled Back"},
+        {item(IDCANCEL), item(IDC_DESKTOP), "from the frame's last button into the page"},
     };
     for (const auto& s : steps) {
         focus(s.from);
