@@ -105,8 +105,9 @@ public:
         page(L"page3-summary");
 
         say(L"Installing...");
-        PostMessageW(button(IDOK), BM_CLICK, 0, 0);
-        wait_for_installation(600s);
+        // The click returns when the installation, run by its handler, has ended.
+        if (!drv::click(button(IDOK), 600s))
+            throw drv::driver_error("the installation did not end in time");
         page(L"page3-log");
 
         const bool installed = drv::is_enabled(button(IDOK)) && drv::text(button(IDCANCEL)) != cancel_text_;
@@ -138,18 +139,6 @@ private:
     std::wstring shown_folder_;
 
     HWND button(int id) const { return drv::control(frame_, id); }
-
-    // Done, completed or failed: Back stays disabled, Next and Exit are
-    // enabled again (while it runs all three are disabled).
-    void wait_for_installation(std::chrono::seconds limit)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (drv::is_enabled(button(3)) || !drv::is_enabled(button(IDOK)) || !drv::is_enabled(button(IDCANCEL))) {
-            if (std::chrono::steady_clock::now() > deadline)
-                throw drv::driver_error("the installation did not end in time");
-            Sleep(50);
-        }
-    }
 
     void next(int marker) { move(IDOK, marker); }
     void back(int marker) { move(3, marker); }
