@@ -58,6 +58,9 @@ for run in "${runs[@]}"; do
     rc=$?
     [[ $rc -eq 0 ]] || { echo "   tour failed with $rc (see $folder/texts.txt)"; failed=1; }
     pictures_to_png "$folder"
+    # Start, About, mode, exit question, options, summary, log and end page.
+    count=$(find "$folder" -name '*.png' | wc -l)
+    [[ $count -eq 8 ]] || { echo "   $count pictures instead of 8"; failed=1; }
     {
         echo "<h2>$name ($locale, $dpi DPI)</h2><p><a href=\"$name/texts.txt\">texts</a></p><p>"
         for png in "$folder"/*.png; do

@@ -2,12 +2,14 @@
 // carries its version resource, read back through the Windows version API.
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
+#include "ui_driver.h"
 
 namespace {
 
@@ -106,7 +108,15 @@ TEST(InstallerExecutable, CarriesItsIconAndManifest)
 
 TEST(InstallerExecutable, StartsAndEndsWithExitCodeZero)
 {
-    EXPECT_EQ(test_support::run_process(installer_path(), L""), 0u);
+    using namespace std::chrono_literals;
+    // It opens the wizard and waits for the user: Exit, confirmed, ends it.
+    ui_driver::process installer(installer_path(), L"");
+    const HWND frame = ui_driver::wait_for_dialog(installer.id(), 30s);
+    PostMessageW(ui_driver::control(frame, IDCANCEL), BM_CLICK, 0, 0);
+    ui_driver::answer_message_box(ui_driver::wait_for_message_box(installer.id(), frame, 10s), IDYES);
+    const auto code = installer.wait_for_exit(30s);
+    ASSERT_TRUE(code) << "the installer did not end";
+    EXPECT_EQ(*code, 0u);
 }
 
 }

@@ -1,13 +1,14 @@
 // wizard_tour INSTALLER OUTPUT_FOLDER [--language INDEX] [--dpi PIXELS_PER_INCH]
 //
 // Walks a user's way through the real installer's wizard: the start page,
-// the About box, the mode page, a look at the options page, back to a quick
+// the About box, the mode page and the question Exit asks there, a look at
+// the options page, back to a quick
 // installation, the summary, Install, the log and the end page. Prints what
 // every page shows, the install log and where the product went, saves a
 // picture of each page (BMP) in OUTPUT_FOLDER and ends with the installer's
 // exit code. Every wait has a limit; a failed step ends the installer.
 // --language records that language for an earlier installation, which the
-// installer starts in; --dpi sets the user's screen resolution first. Both
+// installer starts in, and lets the system fonts take any script; --dpi sets the user's screen resolution first. Both
 // change the prefix the tour runs in: give them only in a prefix of its own.
 #include <windows.h>
 
@@ -93,6 +94,7 @@ public:
         about();
         next(1021);
         page(L"page1-mode");
+        exit_question();
         drv::click(drv::page_control(frame_, 1019));
         next(1007);
         page(L"page2-options");
@@ -103,8 +105,9 @@ public:
         page(L"page3-summary");
 
         say(L"Installing...");
-        PostMessageW(button(IDOK), BM_CLICK, 0, 0);
-        wait_for_installation(600s);
+        // The click returns when the installation, run by its handler, has ended.
+        if (!drv::click(button(IDOK), 600s))
+            throw drv::driver_error("the installation did not end in time");
         page(L"page3-log");
 
         const bool installed = drv::is_enabled(button(IDOK)) && drv::text(button(IDCANCEL)) != cancel_text_;
@@ -136,18 +139,6 @@ private:
     std::wstring shown_folder_;
 
     HWND button(int id) const { return drv::control(frame_, id); }
-
-    // Done, completed or failed: Back stays disabled, Next and Exit are
-    // enabled again (while it runs all three are disabled).
-    void wait_for_installation(std::chrono::seconds limit)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (drv::is_enabled(button(3)) || !drv::is_enabled(button(IDOK)) || !drv::is_enabled(button(IDCANCEL))) {
-            if (std::chrono::steady_clock::now() > deadline)
-                throw drv::driver_error("the installation did not end in time");
-            Sleep(50);
-        }
-    }
 
     void next(int marker) { move(IDOK, marker); }
     void back(int marker) { move(3, marker); }
@@ -188,6 +179,18 @@ private:
         print_controls(box);
         shoot(box, L"about");
         drv::click(drv::control(box, IDOK));
+        drv::wait_for_close(box, 10s);
+    }
+
+    // Exit before the installation asks; the tour answers No and stays.
+    void exit_question()
+    {
+        PostMessageW(button(IDCANCEL), BM_CLICK, 0, 0);
+        const HWND box = drv::wait_for_message_box(program_.id(), frame_, 10s);
+        say(L"== exit question: " + drv::text(box));
+        say(L"    " + drv::message_box_text(box));
+        shoot(box, L"exit-question");
+        drv::answer_message_box(box, IDNO);
         drv::wait_for_close(box, 10s);
     }
 
@@ -245,6 +248,23 @@ void set_dword(HKEY root, const wchar_t* key, const wchar_t* name, DWORD value)
         throw drv::driver_error("cannot write a registry value for the tour");
 }
 
+// A fresh prefix keeps its captions, menus and message boxes in fonts of the
+// Western character set, where a system set up for another language has
+// fonts of its own script; without this, Arabic captions show as boxes.
+void use_any_charset_for_system_fonts()
+{
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        throw drv::driver_error("cannot read the system fonts");
+    for (LOGFONTW* font : {&metrics.lfCaptionFont, &metrics.lfSmCaptionFont, &metrics.lfMenuFont,
+                           &metrics.lfStatusFont, &metrics.lfMessageFont})
+        font->lfCharSet = DEFAULT_CHARSET;
+    if (!SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof metrics, &metrics,
+                               SPIF_UPDATEINIFILE | SPIF_SENDCHANGE))
+        throw drv::driver_error("cannot set the system fonts");
+}
+
 }
 
 int wmain(int argc, wchar_t** argv)
@@ -259,9 +279,11 @@ int wmain(int argc, wchar_t** argv)
         for (int i = 3; i + 1 < argc; i += 2) {
             const std::wstring option = argv[i];
             const auto value = static_cast<DWORD>(std::wcstoul(argv[i + 1], nullptr, 10));
-            if (option == L"--language")
+            if (option == L"--language") {
                 set_dword(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3",
                           L"HvLanguage", value);
+                use_any_charset_for_system_fonts();
+            }
             else if (option == L"--dpi")
                 set_dword(HKEY_CURRENT_USER, L"Control Panel\\Desktop", L"LogPixels", value);
             else {
