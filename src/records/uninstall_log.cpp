@@ -332,6 +332,14 @@ void uninstall_log::add_file(const fs::path& path, std::int32_t value, bool copy
         }
         return;
     }
+    // A folder standing where the file goes is the user's, with whatever it
+    // holds: it is neither moved aside nor replaced, and the step fails as
+    // opening a folder for writing does.
+    if (is_folder(text)) {
+        current.pop_back();
+        pending = false;
+        throw std::system_error(ERROR_ACCESS_DENIED, std::system_category(), "a folder stands where the file goes");
+    }
     // Without a backup the file would be overwritten now and deleted by a
     // rollback: the step must not go ahead, and its record must not stay.
     try {

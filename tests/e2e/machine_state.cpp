@@ -366,7 +366,8 @@ std::vector<fact> parse(const std::string& utf8_text)
         f.subject = expand(fields[1]);
         if (name_fields(f.kind))
             f.name = f.kind == L"record" ? expand(fields[2]) : fields[2];
-        f.properties.assign(fields.begin() + static_cast<std::ptrdiff_t>(needed), fields.end());
+        for (auto field = fields.begin() + static_cast<std::ptrdiff_t>(needed); field != fields.end(); ++field)
+            f.properties.push_back(expand(*field));
         if (f.properties.empty())
             f.properties.push_back(L"present");
         if (f.kind == L"process" && f.properties.front() == L"running")

@@ -252,7 +252,7 @@ protected:
     {
         // A scenario that failed half-way still leaves the prefix clean.
         const fs::path uninstaller = fs::path(install_folder_) / L"Uninstall.exe";
-        if (fs::exists(uninstaller))
+        if (fs::is_regular_file(uninstaller))
             uninstall(install_folder_);
         remove_leftovers();
     }
@@ -412,9 +412,9 @@ TEST_F(scenario, a_damaged_archive_writes_nothing)
         EXPECT_EQ(installer.status(), L"Installation failed (Error Code 4).");
         EXPECT_EQ(installer.leave(), 0u);
     }
+    expect_same(before_, picture());
     std::error_code ignored;
     fs::remove_all(copy, ignored);
-    expect_same(before_, picture());
 }
 
 TEST_F(scenario, a_newer_installed_version_keeps_the_wizard_on_its_first_page)
@@ -423,7 +423,7 @@ TEST_F(scenario, a_newer_installed_version_keeps_the_wizard_on_its_first_page)
     // The registered program of a newer version.
     const fs::path newer = fs::path(install_folder_) / L"Quillmar.exe";
     fs::create_directories(newer.parent_path());
-    fs::copy_file(test_support::build_file(L"tests\\records\\product_files\\quillmar_3.10.0.0.exe"), newer);
+    fs::copy_file(test_support::build_file(L"tests\\records\\product_files\\quillmar_3_10_0_0.exe"), newer);
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Halden & Voss", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                               &key, nullptr),

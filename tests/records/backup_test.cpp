@@ -368,6 +368,25 @@ TEST_F(backup_test, AFileThatCannotBeMovedAsideStopsTheStepAndSurvivesTheRollbac
     EXPECT_TRUE(backups_in(temp_).empty());
 }
 
+TEST_F(backup_test, AFolderInTheFilesPlaceIsNeitherMovedNorReplaced)
+{
+    const fs::path folder = target_ / L"Uninstall.exe";
+    fs::create_directories(folder);
+    write_bytes(folder / L"inside.txt", "the user's");
+    uninstall_log log;
+    try {
+        log.add_file(folder, 2, false);
+        ADD_FAILURE() << "add_file put a folder aside";
+    }
+    catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), std::error_code(ERROR_ACCESS_DENIED, std::system_category())) << e.what();
+    }
+    EXPECT_TRUE(log.current.empty());
+    EXPECT_TRUE(log.rollback().empty());
+    EXPECT_EQ(read_bytes(folder / L"inside.txt"), "the user's");
+    EXPECT_TRUE(backups_in(temp_).empty());
+}
+
 TEST_F(backup_test, AKeptDataFileSurvivesTheRollbackWithOrWithoutItsCopy)
 {
     const fs::path data = target_ / L"settings.ini";
@@ -520,8 +539,9 @@ TEST_F(held_file_test, AFileInUseIsTriedAgainUntilItIsFree)
     test_support::sync_helper_process holder(L"open", held_.wstring());
     ASSERT_TRUE(holder.wait_ready());
     scoped_retry_wait wait([&](int count) {
-        if (count == 2)
+        if (count == 2) {
             EXPECT_EQ(holder.finish(), 0u);
+        }
     });
 
     const auto problems = log_.rollback();
