@@ -277,7 +277,8 @@ protected:
     {
         std::error_code ignored;
         for (const fs::path& path : {fs::path(install_folder_), fs::path(expand(L"%ProgramFiles%\\Halden & Voss")),
-                                     fs::path(examples_folder())}) {
+                                     fs::path(examples_folder()), fs::path(expand(L"%ProgramData%\\Halden & Voss")),
+                                     fs::path(expand(L"%APPDATA%\\Halden & Voss"))}) {
             if (!initial_.contains(fact{L"folder", path.wstring(), {}, {}}.identity())) {
                 for (auto& entry : fs::recursive_directory_iterator(path, ignored))
                     SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -351,6 +352,53 @@ TEST_F(scenario, advanced_installation_into_another_folder_without_desktop_short
 
     EXPECT_EQ(uninstall(install_folder_), 0u);
     expect_same(before_, picture());
+}
+
+TEST_F(scenario, update_from_the_older_version_keeps_changed_data_and_leaves_the_examples)
+{
+    use_folder(default_install_folder());
+    const std::wstring older = test_support::build_file(L"installer-3.5.2.9\\src\\Quillmar3Setup.exe");
+    if (!fs::exists(older))
+        GTEST_SKIP() << "the older installer is not built (target installer_3_5_2_9)";
+    {
+        wizard installer(older);
+        installer.quick_to_install_page();
+        ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        EXPECT_EQ(installer.finish(), 0u);
+    }
+    // The user changes a data file and throws one example away.
+    const fs::path settings = expand(L"%ProgramData%\\Halden & Voss\\Quillmar\\Quillmar.ini");
+    ASSERT_TRUE(fs::exists(settings));
+    SetFileAttributesW(settings.c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::ofstream(settings, std::ios::binary | std::ios::trunc) << "changed by the user";
+    const fs::path example = fs::path(examples_folder()) / L"Welcome.qmd";
+    ASSERT_TRUE(fs::remove(example));
+    const fact_set old_examples = capture({examples_folder()}, {});
+
+    {
+        wizard installer;
+        installer.quick_to_install_page();
+        ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        EXPECT_EQ(installer.finish(), 0u);
+    }
+    EXPECT_EQ(read_text(settings), "changed by the user");
+    EXPECT_FALSE(fs::exists(example)) << "an update writes no example";
+    expect_same(old_examples, capture({examples_folder()}, {}));
+    auto required = installed_state(true, false);
+    std::erase_if(required, [&](const fact& f) { return f.kind == L"file" && fs::path(f.subject) == settings; });
+    // The merged log still names the earlier installation's examples.
+    required.push_back({L"record", install_folder_ + L"\\Uninstall.ulog",
+                        L"1 1 4 " + (fs::path(examples_folder()) / L"Letter.qmd").wstring(), {L"present"}});
+    expect_state(required);
+
+    // Uninstalling quietly keeps the data file the user changed.
+    EXPECT_EQ(uninstall(install_folder_), 0u);
+    EXPECT_EQ(read_text(settings), "changed by the user");
+    auto kept = left_on_purpose;
+    for (const fs::path& path : {settings, settings.parent_path(), settings.parent_path().parent_path()})
+        kept.push_back((fs::is_directory(path) ? L"folder\t" : L"file\t") + path.wstring() + L"\t");
+    for (const auto& change : changes(before_, picture(), kept))
+        ADD_FAILURE() << to_utf8(change);
 }
 
 TEST_F(scenario, a_file_held_open_rolls_the_installation_back)
