@@ -47,8 +47,8 @@ TEST(PayloadResource, MissingResourceGivesAnEmptyStream)
     EXPECT_TRUE(payload_resource(nullptr).empty()) << "the test program carries no payload";
 }
 
-// The packer's archive, extracted through extract_payload, gives the files it
-// was packed from, byte for byte, at the destinations its manifest names.
+// The packer's archive, extracted through extract_payload, gives the 27
+// shipped files, byte for byte, at the destinations the manifest names.
 TEST(PayloadResource, InstallerPayloadRoundTrip)
 {
     installer_module installer;
@@ -68,26 +68,29 @@ TEST(PayloadResource, InstallerPayloadRoundTrip)
     const auto install = scratch.path() / L"install";
     ASSERT_TRUE(extract_payload(in, install.native(), L"Examples", L"", events.callback(), fake_folders(shell)));
 
-    const fs::path source = fs::path(test_support::windows_path(std::getenv("HV_TEST_SOURCE_DIR"))) / L"src\\resources\\payload";
+    // The build stages the shipped files before packing them.
+    const fs::path stage = test_support::build_file(L"src\\resources\\quillmar3-payload-stage");
     const auto common_data = shell / (L"csidl-" + std::to_wstring(CSIDL_COMMON_APPDATA));
+    const auto user_data = shell / (L"csidl-" + std::to_wstring(CSIDL_APPDATA));
     const auto desktop = shell / (L"csidl-" + std::to_wstring(CSIDL_COMMON_DESKTOPDIRECTORY));
     const struct {
         const wchar_t* packed;
         fs::path extracted;
     } files[] = {
-        {L"readme.txt", install / L"readme.txt"},
-        {L"Docs\\notes.txt", install / L"Docs\\notes.txt"},
-        {L"Docs\\empty.txt", install / L"Docs\\empty.txt"},
-        {L"settings.ini", common_data / L"Halden & Voss\\Quillmar\\settings.ini"},
-        {L"example.txt", desktop / L"Examples\\example.txt"},
+        {L"programs\\Quillmar.exe", install / L"Quillmar.exe"},
+        {L"programs\\Uninstall.exe", install / L"Uninstall.exe"},
+        {L"languages\\Quillmar.de.dll", install / L"Lang\\Quillmar.de.dll"},
+        {L"datafiles\\Quillmar.ini", common_data / L"Halden & Voss\\Quillmar\\Quillmar.ini"},
+        {L"datafiles\\UserDictionary.dic", user_data / L"Halden & Voss\\Quillmar\\UserDictionary.dic"},
+        {L"examples\\Meeting Notes.qmd", desktop / L"Examples\\Meeting Notes.qmd"},
     };
     for (const auto& f : files) {
         ASSERT_TRUE(fs::exists(f.extracted)) << narrow(f.extracted.native());
-        EXPECT_EQ(read_file(f.extracted), read_file(source / f.packed)) << narrow(f.packed);
+        EXPECT_EQ(read_file(f.extracted), read_file(stage / f.packed)) << narrow(f.packed);
     }
     EXPECT_EQ(std::count_if(events.lines.begin(), events.lines.end(),
                             [](const std::string& l) { return l.starts_with("file_end"); }),
-              5);
+              27);
 }
 
 }
