@@ -98,7 +98,7 @@ stage=$build/src/resources/quillmar3-payload-stage
 if command -v makensis >/dev/null && [[ -d $stage ]]; then
     nsi=$work/peer.nsi
     {
-        echo 'Unicode true'
+        echo 'Target amd64-unicode'
         echo 'SetCompressor /SOLID bzip2'
         echo 'OutFile "peer.exe"'
         echo 'InstallDir "$PROGRAMFILES64\HvBenchPeer"'
@@ -119,6 +119,12 @@ if command -v makensis >/dev/null && [[ -d $stage ]]; then
             run_wine "$mode" "$work/peer.$mode.$i" "$work/peer.exe" /S
             awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f\n", b - a }' >>"$work/peer-time.$mode"
             awk '{ printf "%.1f\n", $1 / 1024 }' "$work/peer.$mode.$i.rss" | tail -1 >>"$work/peer-rss.$mode"
+            installed=$(find "$WINEPREFIX/drive_c/Program Files/HvBenchPeer" -type f 2>/dev/null | wc -l)
+            expected=$(find "$stage" -type f | wc -l)
+            if [[ $installed != "$expected" ]]; then
+                echo "bench: the peer installer installed $installed of $expected files" >&2
+                exit 1
+            fi
         done
         rm -rf "$WINEPREFIX/drive_c/Program Files/HvBenchPeer"
     done
