@@ -48,8 +48,8 @@ TEST(PayloadResource, MissingResourceGivesAnEmptyStream)
     EXPECT_TRUE(payload_resource(nullptr).empty()) << "the test program carries no payload";
 }
 
-// The packer's archive, extracted through extract_payload, gives the files it
-// was packed from, byte for byte, at the destinations its manifest names.
+// The packer's archive, extracted through extract_payload, gives the 27
+// shipped files, byte for byte, at the destinations the manifest names.
 TEST(PayloadResource, InstallerPayloadRoundTrip)
 {
     installer_module installer;

@@ -54,9 +54,9 @@ private:
 // Starts the program in its folder, lets it run until it ends or waits for
 // input (a window on screen), and ends it then. The exit code when it ended
 // on its own.
-std::optional<DWORD> run_in_folder(const fs::path& program)
+std::optional<DWORD> run_in_folder(const fs::path& program, const wchar_t* arguments = L"")
 {
-    std::wstring command_line = L"\"" + program.native() + L"\"";
+    std::wstring command_line = L"\"" + program.native() + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -66,9 +66,10 @@ std::optional<DWORD> run_in_folder(const fs::path& program)
         return std::nullopt;
     }
     CloseHandle(process.hThread);
-    WaitForInputIdle(process.hProcess, 20000);
+    // A program showing a window (or a message box) has done its loading.
+    const bool waits_for_input = WaitForInputIdle(process.hProcess, 20000) == 0;
     std::optional<DWORD> exit_code;
-    if (WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.hProcess, waits_for_input ? 2000 : 20000) == WAIT_OBJECT_0) {
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
         exit_code = code;
@@ -88,6 +89,7 @@ struct program_case {
     // planted DLL it loads is pulled in by those system DLLs themselves.
     const wchar_t* same_imports;
     bool must_end_with_zero;
+    const wchar_t* arguments = L"";
 };
 
 void PrintTo(const program_case& c, std::ostream* out) { *out << c.name; }
@@ -97,6 +99,11 @@ const program_case programs[] = {
     {"startup_probe", L"tests\\core\\startup_probe.exe", L"tests\\platform\\planting\\system_imports_probe.exe",
      false},
     {"hardened_probe", L"tests\\platform\\planting\\hardened_probe.exe", nullptr, true},
+    {"product", L"src\\product\\Quillmar.exe", L"tests\\platform\\planting\\system_imports_probe.exe", false},
+    // An unknown option ends the uninstaller right after its start-up, before
+    // it could look for an installation to remove.
+    {"uninstaller", L"src\\product\\Uninstall.exe", L"tests\\platform\\planting\\system_imports_probe.exe", false,
+     L"/hv-unknown-option"},
 };
 
 // The system DLLs outside KnownDLLs that the programs use.
@@ -159,7 +166,7 @@ TEST_P(planted_dll, IsNotLoaded)
                             "checked here";
     }
 
-    const auto exit_code = run_in_folder(place(program.build_path));
+    const auto exit_code = run_in_folder(place(program.build_path), program.arguments);
     EXPECT_FALSE(take_marker()) << "the program loaded the planted " << module << ".dll";
     if (program.must_end_with_zero) {
         EXPECT_EQ(exit_code, std::optional<DWORD>{0}) << "the real system functions answer";

@@ -15,7 +15,7 @@ targets=(installer)
 # The product and the uninstaller, once the tree builds them.
 if grep -q 'add_executable(product' -r "$source/src" --include=CMakeLists.txt; then
     programs+=(src/product/Quillmar.exe src/product/Uninstall.exe)
-    targets+=(product uninstaller)
+    targets+=(product uninstaller product_languages)
 fi
 
 build() {
@@ -30,6 +30,11 @@ build() {
 
 build "$work/first"
 build "$work/second-tree-with-a-longer-name"
+
+# The product's language libraries travel in the payload too.
+while IFS= read -r -d '' library; do
+    programs+=("${library#"$work/first/build/"}")
+done < <(find "$work/first/build/src/product/Lang" -name '*.dll' -print0 2>/dev/null | sort -z)
 
 status=0
 for program in "${programs[@]}"; do
