@@ -95,6 +95,7 @@ done
 # The peer installer: the same payload files packed by NSIS (solid bzip2),
 # installed silently.
 stage=$build/src/resources/quillmar3-payload-stage
+command -v makensis >/dev/null || apt-get install -y --no-install-recommends nsis >/dev/null || true
 if command -v makensis >/dev/null && [[ -d $stage ]]; then
     nsi=$work/peer.nsi
     {
