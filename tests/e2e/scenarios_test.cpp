@@ -5,6 +5,7 @@
 // before. Each scenario needs a prefix without the product and leaves it so.
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
@@ -20,6 +21,7 @@
 
 #include "e2e/machine_state.h"
 #include "payload/extractor.h"
+#include "records/uninstall_log.h"
 #include "support/sync_helper_process.h"
 #include "support/test_support.h"
 #include "uninstaller/self_removal_support.h"
@@ -349,6 +351,31 @@ TEST_F(scenario, advanced_installation_into_another_folder_without_desktop_short
         EXPECT_EQ(installer.finish(), 0u);
     }
     expect_state(installed_state(false, true));
+
+    EXPECT_EQ(uninstall(install_folder_), 0u);
+    expect_same(before_, picture());
+}
+
+TEST_F(scenario, reinstallation_of_the_same_version_then_uninstallation)
+{
+    use_folder(default_install_folder());
+    for (int run = 0; run < 2; ++run) {
+        wizard installer;
+        installer.quick_to_install_page();
+        ASSERT_TRUE(installer.install()) << "run " << run << ": " << to_utf8(installer.status());
+        EXPECT_EQ(installer.finish(), 0u);
+    }
+    expect_state(installed_state(true, true));
+    // The merged log names each file once.
+    uninstall_log merged;
+    merged.read(install_folder_ + L"\\Uninstall.ulog");
+    std::vector<std::wstring> files;
+    for (const auto& r : merged.previous)
+        if (r.kind == record_kind::file)
+            files.push_back(fs::path(r.path).lexically_normal().wstring());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(std::adjacent_find(files.begin(), files.end()), files.end()) << "a file is listed twice";
+    expect_temporary_folder_clean();
 
     EXPECT_EQ(uninstall(install_folder_), 0u);
     expect_same(before_, picture());

@@ -61,6 +61,7 @@ const std::map<unsigned, std::wstring> english = {
     {1127, L"You should close '{0}' before continuing Installation."},
     {1129, L"'{0}' will be installed in the selected Langage, but the Installer, still under "
            L"translation, shall run in English."},
+    {1133, L"Not restored: \"{0}\" is kept as \"{1}\"."},
 };
 
 // The real texts of the languages without installer texts; all their other

@@ -526,6 +526,7 @@ public:
     installation_traces()
     {
         for (auto [id, name] : {std::pair{&FOLDERID_ProgramData, L"Halden & Voss"},
+                                std::pair{&FOLDERID_RoamingAppData, L"Halden & Voss"},
                                 std::pair{&FOLDERID_PublicDesktop, L"Quillmar Examples"}}) {
             PWSTR base = nullptr;
             if (SUCCEEDED(SHGetKnownFolderPath(*id, 0, nullptr, &base))) {
@@ -535,10 +536,11 @@ public:
             }
             CoTaskMemFree(base);
         }
-        HKEY key = nullptr;
-        entry_existed_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, uninstall_entry, 0, KEY_READ, &key) == ERROR_SUCCESS;
-        if (key)
-            RegCloseKey(key);
+        for (const wchar_t* key : {uninstall_entry, document_type, document_class})
+            if (!key_exists(key))
+                new_keys_.push_back(key);
+        path_existed_ = RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Halden & Voss", registered_path, RRF_RT_ANY,
+                                     nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     }
     installation_traces(const installation_traces&) = delete;
     installation_traces& operator=(const installation_traces&) = delete;
@@ -546,17 +548,34 @@ public:
     {
         for (const auto& folder : new_folders_)
             scratch_folder::remove_all(folder);
-        if (!entry_existed_) {
-            RegDeleteTreeW(HKEY_LOCAL_MACHINE, uninstall_entry);
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, uninstall_entry);
+        // The installed product registers its path and document type.
+        for (const wchar_t* key : new_keys_) {
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
         }
+        if (!path_existed_)
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Halden & Voss", registered_path);
     }
 
 private:
     static constexpr const wchar_t* uninstall_entry =
         L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3";
+    static constexpr const wchar_t* document_type = L"Software\\Classes\\.qmd";
+    static constexpr const wchar_t* document_class = L"Software\\Classes\\Quillmar.Document.3";
+    static constexpr const wchar_t* registered_path = L"Quillmar 3 Path";
+
+    static bool key_exists(const wchar_t* path)
+    {
+        HKEY key = nullptr;
+        const bool exists = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (key)
+            RegCloseKey(key);
+        return exists;
+    }
+
     std::vector<std::filesystem::path> new_folders_;
-    bool entry_existed_ = false;
+    std::vector<const wchar_t*> new_keys_;
+    bool path_existed_ = false;
 };
 
 // An advanced installation into a folder of the test's own, without shortcuts.
@@ -595,7 +614,7 @@ TEST_F(WizardInstallation, CompletedThenEndPageAndBackToTheLog)
     install(installer);
     HWND install_page = wait_for_page_with(installer.frame, install_marker);
     expect_buttons(installer, {L"< Back", false, L"Next >", true, L"Exit"}, "page 3 after a completed installation");
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / L"readme.txt"));
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / L"Quillmar.exe"));
 
     ASSERT_TRUE(drv::click(installer.button(IDOK)));
     HWND end = wait_for_page_with(installer.frame, 1016);
