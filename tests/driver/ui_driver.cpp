@@ -379,6 +379,20 @@ HWND page_control(HWND frame, int id)
     return control(visible_page(frame), id);
 }
 
+HWND turn_page(HWND frame, int button, int marker, milliseconds timeout)
+{
+    const HWND before = visible_page(frame);
+    click(control(frame, button));
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    do {
+        for (HWND child = GetWindow(frame, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if (child != before && IsWindowVisible(child) && is_dialog(child) && (!marker || GetDlgItem(child, marker)))
+                return child;
+        Sleep(20);
+    } while (std::chrono::steady_clock::now() < deadline);
+    throw driver_error("the frame did not turn to the expected page");
+}
+
 std::wstring text(HWND window)
 {
     auto length = static_cast<std::size_t>(ask(window, WM_GETTEXTLENGTH, 0, 0));

@@ -67,6 +67,10 @@ HWND visible_page(HWND frame);
 // A control of the frame's visible page.
 HWND page_control(HWND frame, int id);
 
+// Clicks the frame's button and waits until the frame shows another page,
+// one holding the control `marker` unless it is 0; returns that page.
+HWND turn_page(HWND frame, int button, int marker, milliseconds timeout = milliseconds(10000));
+
 std::wstring text(HWND window);
 
 // Waits until the window shows the text; returns the last text seen.

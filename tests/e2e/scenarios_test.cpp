@@ -155,20 +155,7 @@ public:
     HWND button(int id) const { return drv::control(frame_, id); }
     HWND page_control(int id) const { return drv::page_control(frame_, id); }
 
-    // Presses a frame button and waits for the page holding `marker` (0: any
-    // page other than the one shown before).
-    void move(int id, int marker)
-    {
-        const HWND before = drv::visible_page(frame_);
-        drv::click(button(id));
-        for (int i = 0; i < 500; ++i) {
-            const HWND now = drv::visible_page(frame_);
-            if (now && now != before && (!marker || GetDlgItem(now, marker)))
-                return;
-            Sleep(20);
-        }
-        throw drv::driver_error("the wizard did not turn to the expected page");
-    }
+    void move(int id, int marker) { drv::turn_page(frame_, id, marker); }
 
     void quick_to_install_page()
     {

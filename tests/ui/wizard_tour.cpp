@@ -143,20 +143,7 @@ private:
     void next(int marker) { move(IDOK, marker); }
     void back(int marker) { move(3, marker); }
 
-    // Presses a frame button and waits for the page that holds `marker`
-    // (0: any other page than the one shown before).
-    void move(int id, int marker)
-    {
-        const HWND before = drv::visible_page(frame_);
-        drv::click(button(id));
-        for (int i = 0; i < 500; ++i) {
-            const HWND now = drv::visible_page(frame_);
-            if (now && now != before && (!marker || GetDlgItem(now, marker)))
-                return;
-            Sleep(20);
-        }
-        throw drv::driver_error("the wizard did not move to the expected page");
-    }
+    void move(int id, int marker) { drv::turn_page(frame_, id, marker); }
 
     void page(const std::wstring& name)
     {
