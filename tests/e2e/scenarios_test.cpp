@@ -195,6 +195,18 @@ public:
 
     std::wstring status() const { return drv::text(page_control(status_line)); }
 
+    // A picture of the frame under build/pictures/e2e, for a look by eye.
+    void save_picture(const std::wstring& name) const
+    {
+        RedrawWindow(frame_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Sleep(300);
+        const auto shot = drv::capture_window(frame_);
+        EXPECT_GT(drv::colour_count(shot), 1u) << "a blank picture of " << to_utf8(name);
+        const fs::path folder = test_support::build_file(L"pictures\\e2e");
+        fs::create_directories(folder);
+        drv::save_bmp(shot, (folder / (name + L".bmp")).wstring());
+    }
+
     // After a completed installation: on to the end page and out.
     DWORD finish()
     {
@@ -429,6 +441,13 @@ TEST_F(scenario, a_file_held_open_rolls_the_installation_back)
         installer.quick_to_install_page();
         EXPECT_FALSE(installer.install());
         EXPECT_EQ(installer.status(), L"Installation failed (Error Code 1:00000020).");
+        // What the user sees of the failure, as the window opened and enlarged.
+        installer.save_picture(L"failed-installation");
+        RECT frame{};
+        GetWindowRect(installer.frame(), &frame);
+        SetWindowPos(installer.frame(), nullptr, 0, 0, frame.right - frame.left + 300, frame.bottom - frame.top + 200,
+                     SWP_NOMOVE | SWP_NOZORDER);
+        installer.save_picture(L"failed-installation-enlarged");
         EXPECT_EQ(installer.leave(), 0u);
     }
     expect_same(before_, picture());

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/kernel_handle.h"
+
 #include "core/installer_context.h"
 #include "payload/archive_builder.h"
 #include "platform/language.h"
@@ -107,6 +109,15 @@ bool read_only(const fs::path& file)
 
 class installation_test : public ::testing::Test {
 protected:
+    // A file of the installation that is there already, held open without
+    // sharing as another program can: writing it fails part-way.
+    static kernel_handle hold_file(const fs::path& file)
+    {
+        fs::create_directories(file.parent_path());
+        write_bytes(file, "held");
+        return kernel_handle(CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+
     scratch_folder scratch{L"installation"};
     registry_sandbox sandbox{L"installation"};
     language_index saved_language = locale_state::instance().current;
@@ -477,10 +488,8 @@ TEST_F(installation_test, extraction_failing_part_way_is_undone_and_can_be_retri
 TEST_F(installation_test, a_rollback_that_fails_is_shown_as_the_failure)
 {
     const fs::path notes = install_folder / L"Docs\\notes.txt";
-    fs::create_directories(notes.parent_path());
-    write_bytes(notes, "held");
-    HANDLE held = CreateFileW(notes.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    kernel_handle held = hold_file(notes);
+    ASSERT_TRUE(held);
     std::size_t records_to_undo = 0;
     sources.rollback = [&](uninstall_log& failed) {
         records_to_undo = failed.current.size();
@@ -491,7 +500,7 @@ TEST_F(installation_test, a_rollback_that_fails_is_shown_as_the_failure)
 
     bool installed = true;
     EXPECT_NO_THROW(installed = install());
-    CloseHandle(held);
+    held.reset();
 
     EXPECT_FALSE(installed);
     EXPECT_EQ(view.status, L"Installation failed (Error Code 1:00000005).");
@@ -505,10 +514,8 @@ TEST_F(installation_test, a_rollback_that_fails_is_shown_as_the_failure)
 TEST_F(installation_test, a_file_the_rollback_could_not_put_back_is_named_with_its_backup)
 {
     const fs::path notes = install_folder / L"Docs\\notes.txt";
-    fs::create_directories(notes.parent_path());
-    write_bytes(notes, "held");
-    HANDLE held = CreateFileW(notes.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    kernel_handle held = hold_file(notes);
+    ASSERT_TRUE(held);
     const std::wstring original = (install_folder / L"readme.txt").wstring();
     const std::wstring backup = (scratch / L"hv-1a2b3c4d.tmp").wstring();
     sources.rollback = [&](uninstall_log&) {
@@ -519,7 +526,7 @@ TEST_F(installation_test, a_file_the_rollback_could_not_put_back_is_named_with_i
     };
 
     const bool installed = install();
-    CloseHandle(held);
+    held.reset();
 
     EXPECT_FALSE(installed);
     EXPECT_EQ(view.lines().back(), L"Not restored: \"" + original + L"\" is kept as \"" + backup + L"\".");
