@@ -111,14 +111,16 @@ public:
 
     // Presses Install and waits until the frame's buttons come back; true
     // when the installation completed (Exit no longer says Cancel).
-    bool install()
+    bool install(std::chrono::milliseconds limit = 300s)
     {
         const std::wstring cancel = drv::text(button(IDCANCEL));
         PostMessageW(button(IDOK), BM_CLICK, 0, 0);
-        const auto deadline = std::chrono::steady_clock::now() + 300s;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
         Sleep(200);
         while (drv::is_enabled(button(back_button)) || !drv::is_enabled(button(IDOK)) ||
                !drv::is_enabled(button(IDCANCEL))) {
+            if (!IsWindow(frame_))
+                throw drv::driver_error("the installer's window went away during the installation");
             if (std::chrono::steady_clock::now() > deadline)
                 throw drv::driver_error("the installation did not end in time");
             Sleep(50);
