@@ -9,7 +9,7 @@ packages=(
     libboost1.81-dev libfmt-dev googletest
     libboost-iostreams1.81-dev libbz2-dev g++ python3
     wine wine64 fonts-wine xvfb xauth imagemagick locales
-    osslsigncode openssl
+    osslsigncode openssl e2fsprogs mount util-linux
 )
 
 missing=()

@@ -34,6 +34,7 @@ inline constexpr int advanced_choice = 1019;
 inline constexpr int folder_edit = 1007;
 inline constexpr int desktop_choice = 1010;
 inline constexpr int install_page_marker = 1014;
+inline constexpr int install_log = 1015;
 
 inline const std::wstring product_key = L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3";
 

@@ -101,6 +101,10 @@ TEST_F(scenario, update_from_the_older_version_keeps_changed_data_and_leaves_the
         wizard installer;
         installer.quick_to_install_page();
         ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        // The product ends its registration with its success code only for
+        // a well-formed " /update=0003000500020009"; a bad one fails the step.
+        const std::wstring log = drv::text(installer.page_control(install_log));
+        EXPECT_NE(log.find(L"Registry Data Writing...OK\r\n"), std::wstring::npos) << to_utf8(log);
         EXPECT_EQ(installer.finish(), 0u);
     }
     EXPECT_EQ(read_text(settings), "changed by the user");
