@@ -342,6 +342,22 @@ HWND wait_for_dialog(DWORD process_id, milliseconds timeout, const std::wstring&
     return found;
 }
 
+HWND wait_for_window(DWORD process_id, const std::wstring& window_class, milliseconds timeout)
+{
+    const auto deadline = clock::now() + timeout;
+    do {
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, window_class.c_str(), nullptr))) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == process_id && IsWindowVisible(window))
+                return window;
+        }
+        Sleep(100);
+    } while (clock::now() < deadline);
+    return nullptr;
+}
+
 HWND wait_for_message_box(DWORD process_id, HWND dialog, milliseconds timeout)
 {
     return wait_for_dialog(process_id, timeout, {}, dialog);

@@ -51,6 +51,10 @@ private:
 HWND wait_for_dialog(DWORD process_id, milliseconds timeout, const std::wstring& caption = {},
                      HWND except = nullptr);
 
+// The process's first visible top-level window of the class; nullptr when
+// none comes within the timeout.
+HWND wait_for_window(DWORD process_id, const std::wstring& window_class, milliseconds timeout);
+
 // A message box the process shows above the dialog.
 HWND wait_for_message_box(DWORD process_id, HWND dialog, milliseconds timeout);
 

@@ -245,17 +245,7 @@ const std::wstring english_title = L"Installer \u2013 Quillmar 3.05c";
 
 HWND wait_for_product_window(DWORD process_id)
 {
-    for (auto waited = 0ms; waited < 30s; waited += 100ms) {
-        HWND window = nullptr;
-        while ((window = FindWindowExW(nullptr, window, L"HaldenVoss.Quillmar3", nullptr))) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == process_id && IsWindowVisible(window))
-                return window;
-        }
-        Sleep(100);
-    }
-    return nullptr;
+    return ui_driver::wait_for_window(process_id, L"HaldenVoss.Quillmar3", 30s);
 }
 
 TEST_F(scenario, a_second_installer_finds_the_first_busy_and_ends_with_zero)

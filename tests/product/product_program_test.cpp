@@ -109,17 +109,7 @@ bool is_product_running_question(const std::wstring& text)
 
 HWND wait_for_product_window(DWORD process_id)
 {
-    for (auto waited = 0ms; waited < 20s; waited += 100ms) {
-        HWND window = nullptr;
-        while ((window = FindWindowExW(nullptr, window, L"HaldenVoss.Quillmar3", nullptr))) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == process_id && IsWindowVisible(window))
-                return window;
-        }
-        std::this_thread::sleep_for(100ms);
-    }
-    return nullptr;
+    return ui_driver::wait_for_window(process_id, L"HaldenVoss.Quillmar3", 20s);
 }
 
 TEST(product_program, an_installer_started_meanwhile_asks_until_the_product_ends)
