@@ -123,11 +123,19 @@ private:
     bool extract(const std::wstring& temporary_folder)
     {
         try {
-            const std::span<const char> bytes = sources_.payload ? sources_.payload() : payload_resource();
-            hv::imemstream stream(bytes.data(), bytes.size());
-            stream_ = &stream;
+            std::unique_ptr<std::istream> stream;
+            if (sources_.payload_stream) {
+                stream = sources_.payload_stream();
+            }
+            else {
+                const std::span<const char> bytes = sources_.payload ? sources_.payload() : payload_resource();
+                stream = std::make_unique<hv::imemstream>(bytes.data(), bytes.size());
+            }
+            if (!stream)
+                throw std::system_error(make_error_code(compress_errc::unexpected_error));
+            stream_ = stream.get();
             const bool extracted = extract_payload(
-                stream, request_.install_folder, format_text(load_string(1018), product_name(true)),
+                *stream, request_.install_folder, format_text(load_string(1018), product_name(true)),
                 temporary_folder, [this](notification n) { return notify(std::move(n)); }, sources_.lookup);
             stream_ = nullptr;
             return extracted;
