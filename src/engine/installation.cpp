@@ -102,6 +102,7 @@ private:
             return false;
         }
         view_.show_progress();
+        percent_ = 0;
         cleanup_paths_ = {temporary_folder};
 
         if (!extract(temporary_folder)) {
@@ -262,7 +263,13 @@ private:
 
     notification::result on(const notification::progress& progress)
     {
-        view_.set_progress(progress_percent(progress.position, progress.archive_size));
+        // Thousands of blocks, a hundred positions: the bar is set only when
+        // its position changes.
+        const int percent = progress_percent(progress.position, progress.archive_size);
+        if (percent != percent_) {
+            view_.set_progress(percent);
+            percent_ = percent;
+        }
         return notification::result::proceed;
     }
 
@@ -343,6 +350,7 @@ private:
     std::wstring uninstaller_path_;
     std::vector<std::wstring> cleanup_paths_;
     std::istream* stream_ = nullptr;
+    int percent_ = -1;
 };
 
 }

@@ -104,7 +104,8 @@ void move_window(HWND window, const RECT& target);
 
 // Runs every message waiting in the thread's queue and returns when it is
 // empty, never waiting; a quit request stays queued for the outer loop.
-void pump_messages(HWND dialog);
+// True when it handled any message.
+bool pump_messages(HWND dialog);
 
 // What a dialog does with an exception its handler let out: no exception may
 // unwind through the window manager's frames. The default shows the text in

@@ -20,6 +20,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/test_support.h"
 #include "uninstaller/self_removal_support.h"
@@ -137,6 +139,8 @@ int install(const std::wstring& program)
     const HWND status_control = drv::page_control(frame, status_line);
     const std::wstring cancel = drv::text(exit);
     const std::wstring status_before = drv::text(status_control);
+    // When each status appeared: where the time goes.
+    std::vector<std::pair<double, std::wstring>> timeline{{0.0, status_before}};
     const double start = now();
     PostMessageW(next, BM_CLICK, 0, 0);
     // The frame disables its buttons for the whole installation; it has
@@ -144,7 +148,10 @@ int install(const std::wstring& program)
     for (bool started = false;;) {
         // The status first: once it has changed, the buttons were disabled
         // before, so Next enabled afterwards means the end.
-        const bool status_changed = drv::text(status_control) != status_before;
+        const std::wstring seen = drv::text(status_control);
+        const bool status_changed = seen != status_before;
+        if (seen != timeline.back().second)
+            timeline.emplace_back(now() - start, seen);
         const bool enabled = drv::is_enabled(next);
         started = started || !enabled || status_changed;
         if (started && enabled)
@@ -175,6 +182,8 @@ int install(const std::wstring& program)
         std::printf("the installation failed\n");
         return 1;
     }
+    for (const auto& [at, text] : timeline)
+        std::printf("at %.3f s: %ls\n", at, text.c_str());
     std::printf("wizard install: %.3f s\n", end - start);
     std::printf("installer peak working set: %.1f MB\n", static_cast<double>(memory.PeakWorkingSetSize) / (1 << 20));
     std::printf("uninstalled: %s\n", uninstalled ? "yes" : "NO");
