@@ -7,8 +7,8 @@
 #
 #   scripts/bench.sh [BUILD_DIR]
 #
-# Environment: RUNS (default 7), BIG_RUNS (runs of the figures of the
-# generated 1 GB payload, default RUNS), SIZES_MB (generated payloads for
+# Environment: RUNS (default 7), BIG_RUNS (runs of the figures of payloads
+# of 1 GB and more, default 3, without a warm run: one takes minutes), SIZES_MB (generated payloads for
 # the memory figures, default "18 1024"; the first is the small one),
 # EXTRACT_SIZES_MB (generated payloads for the extractor alone, default
 # "18"), CPU (the CPU to pin to, default 0).
@@ -16,7 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 runs=${RUNS:-7}
-big_runs=${BIG_RUNS:-$runs}
+big_runs=${BIG_RUNS:-3}
 sizes=${SIZES_MB:-18 1024}
 extract_sizes=${EXTRACT_SIZES_MB:-18}
 cpu=${CPU:-0}
@@ -73,13 +73,15 @@ run_wine() {
     /usr/bin/time -f %M -o "$out.rss" "${pin[@]}" "$wine_loader" "$@" </dev/null >"$out" 2>&1
 }
 
-# repeat LABEL MODE COUNT PROGRAM ARGS...: one unmeasured warm run, then
-# COUNT measured ones, each output in $work/LABEL.MODE.N; a failed run stops
-# the benchmark with its output.
+# repeat LABEL MODE COUNT PROGRAM ARGS...: one unmeasured warm run (none
+# when COUNT is negative: -N runs N measured), then COUNT measured ones, each
+# output in $work/LABEL.MODE.N; a failed run stops the benchmark with its
+# output.
 repeat() {
-    local label=$1 mode=$2 count=$3 i
+    local label=$1 mode=$2 count=$3 first=-1 i
     shift 3
-    for ((i = -1; i < count; i++)); do
+    ((count < 0)) && count=$((-count)) first=0
+    for ((i = first; i < count; i++)); do
         local out=$work/$label.$mode.$i
         ((i < 0)) && out=$work/$label.$mode.warm
         if ! run_wine "$mode" "$out" "$@"; then
@@ -235,7 +237,7 @@ done
 first_size=""
 for size in $sizes; do
     count=$runs
-    ((size >= 1024)) && count=$big_runs
+    ((size >= 1024)) && count=-$big_runs
     for mode in pinned unpinned; do
         start_server "$mode"
         repeat "generated-$size" "$mode" "$count" "$build/tests/engine/bench_install.exe" \
@@ -288,7 +290,7 @@ mkdir -p "$(dirname "$results")"
     echo "- Machine: $(uname -srm), $(nproc) CPUs, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)"
     echo "- Wine: $("$wine_loader" --version 2>/dev/null)"
     echo "- Load average at the start (the machine is shared): $load_at_start"
-    echo "- Runs per figure: $runs after one warm run ($big_runs for payloads of 1024 MB and more)"
+    echo "- Runs per figure: $runs after one unmeasured warm run; $big_runs without a warm run for payloads of 1024 MB and more (one takes minutes)"
     echo
     cat "$table"
     if [[ -s $notes ]]; then
