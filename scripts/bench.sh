@@ -273,6 +273,9 @@ if [[ -n $first_size && $last_size != "$first_size" ]]; then
             shipped_rss=$(rss headless "$mode" | median)
             verdict=$(awk -v a="$big_rss" -v b="$shipped_rss" -v p="$peer_rss" 'BEGIN { print (a < p && b < p) ? "holds" : "does not hold" }')
             echo "- Below the peer ($mode): peak RSS of the Wine process ${shipped_rss} MB (shipped payload) and ${big_rss} MB ($last_size MB) against the peer's ${peer_rss} MB: $verdict." >>"$notes"
+            wizard_peak=$(pick wizard "$mode" 's/^installer peak working set: \([0-9.]*\) MB/\1/p' | median)
+            verdict=$(awk -v a="$wizard_peak" -v p="$peer_rss" 'BEGIN { print (a < p) ? "below" : "above" }')
+            echo "- The real installer with its wizard ($mode): peak working set ${wizard_peak} MB, $verdict the peer's silent installation (${peer_rss} MB), which opens no window." >>"$notes"
         fi
     done
 fi

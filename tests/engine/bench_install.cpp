@@ -18,7 +18,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,21 +32,14 @@
 #include "product/registration.h"
 #include "records/uninstall_log.h"
 
-#include "generated_payload.h"
+#include "bench_support.h"
 
 namespace fs = std::filesystem;
+using bench_support::now;
 
 namespace {
 
 constexpr language_index english = 1;
-
-double now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Notes when the extraction is over: the first step after it shows its line.
 class timing_view : public installation_view {
@@ -170,16 +162,7 @@ int install(const fs::path& source, const fs::path& prefix)
     fs::create_directories(run);
 
     // An installer's payload is its resource, in memory as in the installer.
-    HMODULE installer = nullptr;
-    std::span<const char> resource;
-    if (source.extension() == L".exe") {
-        installer = LoadLibraryExW(source.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        resource = installer ? payload_resource(installer) : std::span<const char>();
-        if (resource.empty()) {
-            std::printf("no payload resource in %ls\n", source.c_str());
-            return 1;
-        }
-    }
+    const bench_support::payload_source payload(source);
 
     const std::wstring lock_name = L"HvBenchInstall." + std::to_wstring(GetCurrentProcessId());
     named_mutex lock(lock_name, true, false);
@@ -188,12 +171,10 @@ int install(const fs::path& source, const fs::path& prefix)
     const installation_request request{(run / L"Programs\\Quillmar").wstring(), (run / L"Menu\\Quillmar").wstring(),
                                        true, true, 0, 0};
     installation_sources sources;
-    if (installer)
-        sources.payload = [resource] { return resource; };
+    if (!payload.resource().empty())
+        sources.payload = [&payload] { return payload.resource(); };
     else
-        sources.payload_stream = [source] {
-            return std::make_unique<std::ifstream>(source, std::ios::binary);
-        };
+        sources.payload_stream = [&payload] { return payload.open(); };
     sources.lookup = [run](int csidl) { return (run / (L"csidl-" + std::to_wstring(csidl))).wstring(); };
     sources.known_folder = [run](const KNOWNFOLDERID&, std::wstring& path) {
         path = (run / L"Desktop").wstring();
@@ -230,8 +211,6 @@ int install(const fs::path& source, const fs::path& prefix)
     for (const log_record& record : log.current)
         if (!record.backup.empty())
             DeleteFileW(record.backup.c_str());
-    if (installer)
-        FreeLibrary(installer);
     remove_tree(run);
     return installed ? 0 : 1;
 }
@@ -242,7 +221,7 @@ int wmain(int argc, wchar_t** argv)
 {
     try {
         if (argc == 4 && std::wstring(argv[1]) == L"--generate")
-            return generated_payload::generate(argv[2], std::stoull(argv[3])) ? 0 : 1;
+            return bench_support::generate(argv[2], std::stoull(argv[3])) ? 0 : 1;
         if (argc != 3) {
             std::printf("usage: bench_install SOURCE FOLDER | --generate ARCHIVE MEGABYTES\n");
             return 2;

@@ -9,9 +9,9 @@
 // SOURCE is an installer (its payload resource, in memory) or an archive
 // file (streamed). The files are written to a new folder under FOLDER and
 // removed afterwards.
+#include "bench_support.h"
+
 #include "payload/archive_format.h"
-#include "payload/extractor.h"
-#include "payload/memstream.h"
 
 #include <windows.h>
 
@@ -23,7 +23,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -31,19 +30,12 @@
 
 namespace fs = std::filesystem;
 namespace io = boost::iostreams;
+using bench_support::now;
 
 namespace {
 
 constexpr std::streamsize block_size = 4096;
 constexpr std::size_t file_buffer_size = 64 * 1024;
-
-double now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 [[noreturn]] void fail(const char* what)
 {
@@ -175,21 +167,7 @@ private:
 
 int measure(const fs::path& source, const fs::path& prefix)
 {
-    HMODULE installer = nullptr;
-    std::span<const char> resource;
-    if (source.extension() == L".exe") {
-        installer = LoadLibraryExW(source.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        resource = installer ? payload_resource(installer) : std::span<const char>();
-        if (resource.empty()) {
-            std::printf("no payload resource in %ls\n", source.c_str());
-            return 1;
-        }
-    }
-    auto open = [&]() -> std::unique_ptr<std::istream> {
-        if (installer)
-            return std::make_unique<hv::imemstream>(resource.data(), resource.size());
-        return std::make_unique<std::ifstream>(source, std::ios::binary);
-    };
+    const bench_support::payload_source payload(source);
     const fs::path folder = prefix / (L"floor-" + std::to_wstring(GetCurrentProcessId()));
     std::error_code ignored;
     fs::remove_all(folder, ignored);
@@ -197,7 +175,7 @@ int measure(const fs::path& source, const fs::path& prefix)
 
     const double start = now();
     {
-        auto in = open();
+        auto in = payload.open();
         io::filtering_ostream out;
         out.push(io::bzip2_decompressor(false, block_size), block_size);
         out.push(io::null_sink(), block_size);
@@ -206,7 +184,7 @@ int measure(const fs::path& source, const fs::path& prefix)
     const double verified = now();
     file_splitter splitter(folder);
     {
-        auto in = open();
+        auto in = payload.open();
         io::filtering_ostream out;
         out.push(io::bzip2_decompressor(false, block_size), block_size);
         out.push(splitter_sink(splitter), block_size);
@@ -220,8 +198,6 @@ int measure(const fs::path& source, const fs::path& prefix)
     std::printf("first decode: %.3f s, second decode with files and CRC read-back: %.3f s\n", verified - start,
                 end - verified);
     fs::remove_all(folder, ignored);
-    if (installer)
-        FreeLibrary(installer);
     return splitter.complete() ? 0 : 1;
 }
 

@@ -1,18 +1,21 @@
-#include "generated_payload.h"
+#include "bench_support.h"
 
 #include "payload/archive_format.h"
+#include "payload/extractor.h"
+#include "payload/memstream.h"
 
 #include <boost/crc.hpp>
 #include <boost/iostreams/filter/bzip2.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace io = boost::iostreams;
 
-namespace generated_payload {
+namespace bench_support {
 
 namespace {
 
@@ -45,6 +48,38 @@ std::vector<archive_entry> plan(std::uint64_t megabytes)
     return entries;
 }
 
+}
+
+double now()
+{
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+payload_source::payload_source(std::filesystem::path source) : source_(std::move(source))
+{
+    if (source_.extension() != L".exe")
+        return;
+    installer_ = LoadLibraryExW(source_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (installer_)
+        resource_ = payload_resource(installer_);
+    if (resource_.empty())
+        throw std::runtime_error("no payload resource in " + source_.string());
+}
+
+payload_source::~payload_source()
+{
+    if (installer_)
+        FreeLibrary(installer_);
+}
+
+std::unique_ptr<std::istream> payload_source::open() const
+{
+    if (installer_)
+        return std::make_unique<hv::imemstream>(resource_.data(), resource_.size());
+    return std::make_unique<std::ifstream>(source_, std::ios::binary);
 }
 
 bool generate(const std::filesystem::path& archive, std::uint64_t megabytes)

@@ -9,7 +9,7 @@
 // extracted instead of a new one; it is left in place.
 #include "payload/extractor.h"
 
-#include "generated_payload.h"
+#include "bench_support.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -74,7 +74,7 @@ bool run_generator(const fs::path& archive, std::uint64_t size_mb)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc == 4 && std::wstring(argv[1]) == L"--generate")
-        return generated_payload::generate(argv[2], std::stoull(argv[3])) ? 0 : 1;
+        return bench_support::generate(argv[2], std::stoull(argv[3])) ? 0 : 1;
 
     const std::uint64_t size_mb = argc > 1 ? std::stoull(argv[1]) : 200;
     const fs::path folder = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / L"hv-payload-benchmark";

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_support.h"
 #include "support/test_support.h"
 #include "uninstaller/self_removal_support.h"
 #include "ui_driver.h"
@@ -32,20 +33,13 @@ namespace {
 using namespace std::chrono_literals;
 namespace drv = ui_driver;
 namespace fs = std::filesystem;
+using bench_support::now;
 
 constexpr int back_button = 3;
 constexpr int status_line = 1003;
 constexpr int mode_page_marker = 1021;
 constexpr int quick_choice = 1018;
 constexpr int install_page_marker = 1014;
-
-double now()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 std::wstring expand(const wchar_t* text)
 {
