@@ -1,38 +1,55 @@
 #!/usr/bin/env bash
 # Benchmarks: programs that print figures, never timed tests. Builds what it
-# needs, runs every figure RUNS times (default 7) with the program and the
-# wineserver pinned to one CPU and unpinned, prints median and spread, and
-# writes the table to bench/results.md with the date, machine and Wine.
+# needs and runs every figure RUNS times (default 7, after one unmeasured
+# warm run) with the program and the wineserver pinned to one CPU and
+# unpinned, in a Wine prefix of its own; prints median and spread and writes
+# the table to bench/results.md with the date, machine, Wine and load.
 #
 #   scripts/bench.sh [BUILD_DIR]
 #
-# Environment: RUNS (default 7), SIZES_MB (generated payloads, default
-# "18 1024"), CPU (the CPU to pin to, default 0).
-# Figures that need the installation through the wizard are listed as not
-# measured until the installer carries the wizard.
+# Environment: RUNS (default 7), BIG_RUNS (runs of the figures of payloads
+# of 1 GB and more, default 3, without a warm run: one takes minutes), SIZES_MB (generated payloads for
+# the memory figures, default "18 1024"; the first is the small one),
+# EXTRACT_SIZES_MB (generated payloads for the extractor alone, default
+# "18"), CPU (the CPU to pin to, default 0).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build}" && pwd)
 runs=${RUNS:-7}
+big_runs=${BIG_RUNS:-3}
 sizes=${SIZES_MB:-18 1024}
+extract_sizes=${EXTRACT_SIZES_MB:-18}
 cpu=${CPU:-0}
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 source "$root/scripts/wine-common.sh"
 
-cmake --build "$build" -j2 --target installer bench_payload_extract >/dev/null
+cmake --build "$build" -j2 --target installer bench_payload_extract bench_install bench_floor bench_wizard >/dev/null
 
-# A Wine state of its own: the benchmark neither waits for nor disturbs tests.
+installer=$build/src/Quillmar3Setup.exe
+payload=$build/src/resources/payload.bz2
+stage=$build/src/resources/quillmar3-payload-stage
+
+# A Wine state of its own: the benchmark neither waits for nor disturbs
+# tests, and its installations never meet a tests' prefix.
 state=$build/bench/wine
-wine_setup_env "$state"
-wine_ensure_prefix "$state"
+mkdir -p "$state"
+wine_setup_env
+wine_ensure_template "$state"
+export WINEPREFIX=$state/prefix
+export LC_ALL=C.UTF-8 LANG=C.UTF-8 LANGUAGE=
 wine_start_xvfb "$state"
 work=$(mktemp -d "${TMPDIR:-/tmp}/hv-bench.XXXXXX")
 cleanup() {
     "$wine_server" -k 2>/dev/null || true
     "$wine_server" -w 2>/dev/null || true
-    wine_stop_pid "$xvfb_pid"
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The Windows form of a Unix path.
+win() { printf 'Z:%s\n' "${1//\//\\}"; }
 
 # start_server pinned|unpinned: a fresh persistent wineserver, pinned or not.
 start_server() {
@@ -56,48 +73,75 @@ run_wine() {
     /usr/bin/time -f %M -o "$out.rss" "${pin[@]}" "$wine_loader" "$@" </dev/null >"$out" 2>&1
 }
 
-# stats FILE: "median (spread max-min)" of the numbers in FILE, one a line.
+# repeat LABEL MODE COUNT PROGRAM ARGS...: one unmeasured warm run (none
+# when COUNT is negative: -N runs N measured), then COUNT measured ones, each
+# output in $work/LABEL.MODE.N; a failed run stops the benchmark with its
+# output.
+repeat() {
+    local label=$1 mode=$2 count=$3 first=-1 i
+    shift 3
+    ((count < 0)) && count=$((-count)) first=0
+    for ((i = first; i < count; i++)); do
+        local out=$work/$label.$mode.$i
+        ((i < 0)) && out=$work/$label.$mode.warm
+        if ! run_wine "$mode" "$out" "$@"; then
+            echo "bench: $label ($mode) failed:" >&2
+            cat "$out" >&2
+            exit 1
+        fi
+    done
+}
+
+# pick LABEL MODE SED_EXPRESSION: the figure of every measured run, one a line.
+pick() {
+    local file
+    for file in "$work/$1.$2".[0-9]*; do
+        [[ $file == *.rss ]] || sed -n "$3" "$file"
+    done
+}
+
+# rss LABEL MODE: the peak RSS of the Wine process of every measured run, MB.
+rss() {
+    local file
+    for file in "$work/$1.$2".[0-9]*.rss; do
+        awk '{ printf "%.1f\n", $1 / 1024 }' "$file" | tail -1
+    done
+}
+
+# median: of the numbers on standard input.
+median() {
+    sort -g | awk '{ v[NR] = $1 } END {
+        if (NR == 0) exit 1
+        printf "%.3f\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# stats: "median (spread max-min, N runs)" of the numbers on standard input.
 stats() {
-    sort -g "$1" | awk '{ v[NR] = $1 } END {
+    sort -g | awk '{ v[NR] = $1 } END {
         if (NR == 0) { print "-"; exit }
         m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
         printf "%.3f (spread %.3f, %d runs)", m, v[NR] - v[1], NR }'
 }
 
+# ratio A B: A / B to three places.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f\n", a / b; else print "-" }'; }
+
 table=$work/table.md
+notes=$work/notes.md
+: >"$notes"
 echo "| Figure | Pinned to CPU $cpu | Unpinned |" >"$table"
 echo "|---|---|---|" >>"$table"
 row() { echo "| $1 | $2 | $3 |" >>"$table"; }
 
-# Extraction of generated payloads: streamed to files with the CRC read
-# back, against a plain bzip2 decode of the same stream; peak working set of
-# the process (GetProcessMemoryInfo) and peak RSS of the Wine process.
-extract=$build/tests/payload/bench_payload_extract.exe
-for size in $sizes; do
-    for mode in pinned unpinned; do
-        start_server "$mode"
-        : >"$work/time.$mode" ; : >"$work/ratio.$mode"; : >"$work/peak.$mode"; : >"$work/rss.$mode"
-        for ((i = 0; i < runs; i++)); do
-            out=$work/extract.$mode.$i
-            run_wine "$mode" "$out" "$extract" "$size" "Z:${work//\//\\}\\payload"
-            sed -n 's/^extract_payload (write + CRC read-back): \([0-9.]*\) s.*/\1/p' "$out" >>"$work/time.$mode"
-            sed -n 's/^extraction time \/ plain decompression time: \([0-9.]*\)/\1/p' "$out" >>"$work/ratio.$mode"
-            sed -n 's/^working set before: .*, peak: \([0-9.]*\) MB.*/\1/p' "$out" >>"$work/peak.$mode"
-            awk '{ printf "%.1f\n", $1 / 1024 }' "$out.rss" | tail -1 >>"$work/rss.$mode"
-        done
-    done
-    row "extraction of $size MB, s" "$(stats "$work/time.pinned")" "$(stats "$work/time.unpinned")"
-    row "extraction / plain bzip2 decode ($size MB)" "$(stats "$work/ratio.pinned")" "$(stats "$work/ratio.unpinned")"
-    row "peak working set, MB ($size MB)" "$(stats "$work/peak.pinned")" "$(stats "$work/peak.unpinned")"
-    row "peak RSS of the Wine process, MB ($size MB)" "$(stats "$work/rss.pinned")" "$(stats "$work/rss.unpinned")"
-done
+# row_of TITLE LABEL SED_EXPRESSION: a row of one figure in both modes.
+row_of() { row "$1" "$(pick "$2" pinned "$3" | stats)" "$(pick "$2" unpinned "$3" | stats)"; }
+row_rss() { row "$1" "$(rss "$2" pinned | stats)" "$(rss "$2" unpinned | stats)"; }
 
-# The peer installer: the same payload files packed by NSIS (solid bzip2),
-# installed silently.
-stage=$build/src/resources/quillmar3-payload-stage
+# The shipped payload, headless and through the wizard, against the floor.
+# The peer installer: the same files packed by NSIS (solid bzip2).
+peer=""
 command -v makensis >/dev/null || apt-get install -y --no-install-recommends nsis >/dev/null || true
 if command -v makensis >/dev/null && [[ -d $stage ]]; then
-    nsi=$work/peer.nsi
     {
         echo 'Target amd64-unicode'
         echo 'SetCompressor /SOLID bzip2'
@@ -109,44 +153,136 @@ if command -v makensis >/dev/null && [[ -d $stage ]]; then
         echo '  SetOutPath "$INSTDIR"'
         echo "  File /r \"$stage/*\""
         echo 'SectionEnd'
-    } >"$nsi"
+    } >"$work/peer.nsi"
     (cd "$work" && makensis -V1 peer.nsi) >/dev/null
-    for mode in pinned unpinned; do
-        start_server "$mode"
-        : >"$work/peer-time.$mode"; : >"$work/peer-rss.$mode"
-        for ((i = 0; i < runs; i++)); do
-            rm -rf "$WINEPREFIX/drive_c/Program Files/HvBenchPeer"
-            start=$(date +%s.%N)
-            run_wine "$mode" "$work/peer.$mode.$i" "$work/peer.exe" /S
-            awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f\n", b - a }' >>"$work/peer-time.$mode"
-            awk '{ printf "%.1f\n", $1 / 1024 }' "$work/peer.$mode.$i.rss" | tail -1 >>"$work/peer-rss.$mode"
-            installed=$(find "$WINEPREFIX/drive_c/Program Files/HvBenchPeer" -type f 2>/dev/null | wc -l)
-            expected=$(find "$stage" -type f | wc -l)
-            if [[ $installed != "$expected" ]]; then
-                echo "bench: the peer installer installed $installed of $expected files" >&2
-                exit 1
-            fi
-        done
-        rm -rf "$WINEPREFIX/drive_c/Program Files/HvBenchPeer"
+    peer=$work/peer.exe
+fi
+expected_files=$(find "$stage" -type f | wc -l)
+peer_folder="$WINEPREFIX/drive_c/Program Files/HvBenchPeer"
+
+# peer_runs MODE: the peer installer, timed from outside (it prints nothing),
+# each run checked to install every file and removed afterwards.
+peer_runs() {
+    local mode=$1 i start out installed
+    : >"$work/peer-time.$mode"
+    for ((i = -1; i < runs; i++)); do
+        rm -rf "$peer_folder"
+        out=$work/peer.$mode.$i
+        ((i < 0)) && out=$work/peer.$mode.warm
+        start=$(date +%s.%N)
+        run_wine "$mode" "$out" "$peer" /S
+        ((i < 0)) || awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.3f\n", b - a }' >>"$work/peer-time.$mode"
+        installed=$(find "$peer_folder" -type f 2>/dev/null | wc -l)
+        if [[ $installed != "$expected_files" ]]; then
+            echo "bench: the peer installer installed $installed of $expected_files files" >&2
+            exit 1
+        fi
     done
-    row "peer installer (NSIS, solid bzip2): install, s" "$(stats "$work/peer-time.pinned")" "$(stats "$work/peer-time.unpinned")"
-    row "peer installer: peak RSS of the Wine process, MB" "$(stats "$work/peer-rss.pinned")" "$(stats "$work/peer-rss.unpinned")"
+    rm -rf "$peer_folder"
+}
+
+installer_win=$(win "$installer")
+scratch_win=$(win "$work")
+for mode in pinned unpinned; do
+    start_server "$mode"
+    repeat headless "$mode" "$runs" "$build/tests/engine/bench_install.exe" "$installer_win" "$scratch_win"
+    repeat floor "$mode" "$runs" "$build/tests/payload/bench_floor.exe" "$installer_win" "$scratch_win"
+    repeat wizard "$mode" "$runs" "$build/tests/ui/bench_wizard.exe" install "$installer_win"
+    repeat paint "$mode" "$runs" "$build/tests/ui/bench_wizard.exe" first-paint "$installer_win" "$scratch_win\\first-paint"
+    [[ -n $peer ]] && peer_runs "$mode"
+done
+
+row_of "install of the shipped payload, headless (run_installation), s" headless 's/^install: \([0-9.]*\) s/\1/p'
+row_of "… of which the extraction, s" headless 's/^extraction: \([0-9.]*\) s/\1/p'
+row_of "install through the wizard (Install click to the end), s" wizard 's/^wizard install: \([0-9.]*\) s/\1/p'
+row_of "two-pass floor (two decodes, files written and read back), s" floor 's/^floor: \([0-9.]*\) s/\1/p'
+for mode in pinned unpinned; do
+    floor_m=$(pick floor "$mode" 's/^floor: \([0-9.]*\) s/\1/p' | median)
+    headless_m=$(pick headless "$mode" 's/^install: \([0-9.]*\) s/\1/p' | median)
+    extraction_m=$(pick headless "$mode" 's/^extraction: \([0-9.]*\) s/\1/p' | median)
+    wizard_m=$(pick wizard "$mode" 's/^wizard install: \([0-9.]*\) s/\1/p' | median)
+    printf -v "r_headless_$mode" '%s' "$(ratio "$headless_m" "$floor_m")"
+    printf -v "r_extraction_$mode" '%s' "$(ratio "$extraction_m" "$floor_m")"
+    printf -v "r_wizard_$mode" '%s' "$(ratio "$wizard_m" "$floor_m")"
+    if [[ -n $peer ]]; then
+        peer_m=$(median <"$work/peer-time.$mode")
+        printf -v "r_peer_headless_$mode" '%s' "$(ratio "$headless_m" "$peer_m")"
+        printf -v "r_peer_wizard_$mode" '%s' "$(ratio "$wizard_m" "$peer_m")"
+    fi
+done
+row "headless install / floor (medians; target ≤ 1.05)" "$r_headless_pinned" "$r_headless_unpinned"
+row "headless extraction / floor (medians)" "$r_extraction_pinned" "$r_extraction_unpinned"
+row "wizard install / floor (medians; target ≤ 1.05)" "$r_wizard_pinned" "$r_wizard_unpinned"
+row_of "peak working set, headless install of the shipped payload, MB" headless 's/^peak working set: \([0-9.]*\) MB/\1/p'
+row_rss "peak RSS of the Wine process, headless install of the shipped payload, MB" headless
+row_of "peak working set of the installer, wizard install, MB" wizard 's/^installer peak working set: \([0-9.]*\) MB/\1/p'
+if [[ -n $peer ]]; then
+    row "peer installer (NSIS, solid bzip2): install, s" "$(stats <"$work/peer-time.pinned")" "$(stats <"$work/peer-time.unpinned")"
+    row_rss "peer installer: peak RSS of the Wine process, MB" peer
+    row "headless install / peer install (medians)" "$r_peer_headless_pinned" "$r_peer_headless_unpinned"
+    row "wizard install / peer install (medians)" "$r_peer_wizard_pinned" "$r_peer_wizard_unpinned"
 else
     row "peer installer (NSIS)" "not measured: needs makensis (Debian package nsis) and a built payload stage" "-"
 fi
+row_of "start-up: process start to the wizard's first paint (warm), s" paint 's/^first paint: \([0-9.]*\) s/\1/p'
+
+# Generated payloads, each made once: the headless installation streamed
+# from the archive file for the memory figures, and the extractor alone
+# against a plain bzip2 decode of the same stream.
+for size in $sizes $extract_sizes; do
+    [[ -f $work/generated-$size.bz2 ]] && continue
+    "$wine_loader" "$build/tests/engine/bench_install.exe" --generate "$(win "$work/generated-$size.bz2")" "$size" \
+        </dev/null >/dev/null 2>&1 || { echo "bench: generating $size MB failed" >&2; exit 1; }
+done
+first_size=""
+for size in $sizes; do
+    count=$runs
+    ((size >= 1024)) && count=-$big_runs
+    for mode in pinned unpinned; do
+        start_server "$mode"
+        repeat "generated-$size" "$mode" "$count" "$build/tests/engine/bench_install.exe" \
+            "$(win "$work/generated-$size.bz2")" "$scratch_win"
+    done
+    row_of "headless install of a generated $size MB payload, s" "generated-$size" 's/^install: \([0-9.]*\) s/\1/p'
+    row_of "peak working set, headless install of $size MB, MB" "generated-$size" 's/^peak working set: \([0-9.]*\) MB/\1/p'
+    row_rss "peak RSS of the Wine process, headless install of $size MB, MB" "generated-$size"
+    [[ -n $first_size ]] || first_size=$size
+    last_size=$size
+done
+for size in $extract_sizes; do
+    for mode in pinned unpinned; do
+        start_server "$mode"
+        repeat "extract-$size" "$mode" "$runs" "$build/tests/payload/bench_payload_extract.exe" "$size" \
+            "$scratch_win\\extract" "$(win "$work/generated-$size.bz2")"
+    done
+    row_of "extractor alone, generated $size MB, s" "extract-$size" 's/^extract_payload (write + CRC read-back): \([0-9.]*\) s.*/\1/p'
+    row_of "extractor / plain bzip2 decode ($size MB)" "extract-$size" 's/^extraction time \/ plain decompression time: \([0-9.]*\)/\1/p'
+done
+
+# Whether the memory stays flat and below the peer, by the medians.
+if [[ -n $first_size && $last_size != "$first_size" ]]; then
+    for mode in pinned unpinned; do
+        small=$(pick "generated-$first_size" "$mode" 's/^peak working set: \([0-9.]*\) MB/\1/p' | median)
+        big=$(pick "generated-$last_size" "$mode" 's/^peak working set: \([0-9.]*\) MB/\1/p' | median)
+        small_rss=$(rss "generated-$first_size" "$mode" | median)
+        big_rss=$(rss "generated-$last_size" "$mode" | median)
+        verdict=$(awk -v a="$small" -v b="$big" 'BEGIN { d = b - a; if (d < 0) d = -d; print (d <= 1.0) ? "holds" : "does not hold" }')
+        echo "- Flat memory ($mode): peak working set ${small} MB at $first_size MB, ${big} MB at $last_size MB: within 1 MB $verdict (peak RSS of the Wine process ${small_rss} / ${big_rss} MB)." >>"$notes"
+        if [[ -n $peer ]]; then
+            peer_rss=$(rss peer "$mode" | median)
+            shipped_rss=$(rss headless "$mode" | median)
+            verdict=$(awk -v a="$big_rss" -v b="$shipped_rss" -v p="$peer_rss" 'BEGIN { print (a < p && b < p) ? "holds" : "does not hold" }')
+            echo "- Below the peer ($mode): peak RSS of the Wine process ${shipped_rss} MB (shipped payload) and ${big_rss} MB ($last_size MB) against the peer's ${peer_rss} MB: $verdict." >>"$notes"
+            wizard_peak=$(pick wizard "$mode" 's/^installer peak working set: \([0-9.]*\) MB/\1/p' | median)
+            verdict=$(awk -v a="$wizard_peak" -v p="$peer_rss" 'BEGIN { print (a < p) ? "below" : "above" }')
+            echo "- The real installer with its wizard ($mode): peak working set ${wizard_peak} MB, $verdict the peer's silent installation (${peer_rss} MB), which opens no window." >>"$notes"
+        fi
+    done
+fi
 
 # Overhead: the executable without its compressed payload.
-installer=$build/src/Quillmar3Setup.exe
-payload=$build/src/resources/payload.bz2
 overhead=$(( $(stat -c %s "$installer") - $(stat -c %s "$payload") ))
 row "overhead: installer size minus compressed payload, bytes" "$overhead" "$overhead"
-
-for figure in "install time of the payload, headless do_installation" \
-              "install time through the wizard (Install click to end status)" \
-              "two-pass floor and ratio to it" \
-              "start-up: process start to the wizard's first paint"; do
-    row "$figure" "not measured yet" "-"
-done
 
 results=$root/bench/results.md
 mkdir -p "$(dirname "$results")"
@@ -156,8 +292,13 @@ mkdir -p "$(dirname "$results")"
     echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
     echo "- Machine: $(uname -srm), $(nproc) CPUs, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)"
     echo "- Wine: $("$wine_loader" --version 2>/dev/null)"
-    echo "- Runs per figure: $runs"
+    echo "- Load average at the start (the machine is shared): $load_at_start"
+    echo "- Runs per figure: $runs after one unmeasured warm run; $big_runs without a warm run for payloads of 1024 MB and more (one takes minutes)"
     echo
     cat "$table"
+    if [[ -s $notes ]]; then
+        echo
+        cat "$notes"
+    fi
 } >"$results"
 cat "$results"

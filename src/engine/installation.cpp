@@ -102,6 +102,7 @@ private:
             return false;
         }
         view_.show_progress();
+        percent_ = 0;
         cleanup_paths_ = {temporary_folder};
 
         if (!extract(temporary_folder)) {
@@ -123,11 +124,19 @@ private:
     bool extract(const std::wstring& temporary_folder)
     {
         try {
-            const std::span<const char> bytes = sources_.payload ? sources_.payload() : payload_resource();
-            hv::imemstream stream(bytes.data(), bytes.size());
-            stream_ = &stream;
+            std::unique_ptr<std::istream> stream;
+            if (sources_.payload_stream) {
+                stream = sources_.payload_stream();
+            }
+            else {
+                const std::span<const char> bytes = sources_.payload ? sources_.payload() : payload_resource();
+                stream = std::make_unique<hv::imemstream>(bytes.data(), bytes.size());
+            }
+            if (!stream)
+                throw std::system_error(make_error_code(compress_errc::unexpected_error));
+            stream_ = stream.get();
             const bool extracted = extract_payload(
-                stream, request_.install_folder, format_text(load_string(1018), product_name(true)),
+                *stream, request_.install_folder, format_text(load_string(1018), product_name(true)),
                 temporary_folder, [this](notification n) { return notify(std::move(n)); }, sources_.lookup);
             stream_ = nullptr;
             return extracted;
@@ -254,7 +263,13 @@ private:
 
     notification::result on(const notification::progress& progress)
     {
-        view_.set_progress(progress_percent(progress.position, progress.archive_size));
+        // Thousands of blocks, a hundred positions: the bar is set only when
+        // its position changes.
+        const int percent = progress_percent(progress.position, progress.archive_size);
+        if (percent != percent_) {
+            view_.set_progress(percent);
+            percent_ = percent;
+        }
         return notification::result::proceed;
     }
 
@@ -335,6 +350,7 @@ private:
     std::wstring uninstaller_path_;
     std::vector<std::wstring> cleanup_paths_;
     std::istream* stream_ = nullptr;
+    int percent_ = -1;
 };
 
 }

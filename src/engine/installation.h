@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <istream>
+#include <memory>
 #include <span>
 #include <string>
 #include <system_error>
@@ -40,6 +42,9 @@ struct installation_state {
 // What the installation takes from the system, each replaceable by a test.
 struct installation_sources {
     std::function<std::span<const char>()> payload;                       // empty: the payload resource
+    // The payload read as the extraction needs it, as from a large archive
+    // on disk; when set it is used instead of `payload`.
+    std::function<std::unique_ptr<std::istream>()> payload_stream;
     folder_lookup lookup = shell_folder;
     known_folder_source known_folder = query_known_folder;               // the desktop for its shortcut
     std::function<bool(uninstall_log&, const std::wstring& program, const std::wstring& uninstaller)>

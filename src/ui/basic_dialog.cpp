@@ -105,6 +105,9 @@ basic_dialog::handling basic_dialog::dispatch(UINT message, WPARAM wparam, LPARA
         return {on_command(LOWORD(wparam), HIWORD(wparam)), 0};
     case WM_SYSCOMMAND:
         return {on_sys_command(static_cast<int>(wparam & 0xFFF0)), 0};
+    case WM_PAINT:
+        on_paint();
+        return {false, 0};
     default:
         return {false, 0};
     }
@@ -247,19 +250,22 @@ void move_window(HWND window, const RECT& target)
                  rect.bottom - rect.top, move_window_flags(window_rect_in_parent(window), rect));
 }
 
-void pump_messages(HWND dialog)
+bool pump_messages(HWND dialog)
 {
     MSG message{};
+    bool handled = false;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        handled = true;
         if (message.message == WM_QUIT) {
             PostQuitMessage(static_cast<int>(message.wParam));
-            return;
+            return handled;
         }
         if (dialog && IsWindow(dialog) && IsDialogMessageW(dialog, &message))
             continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    return handled;
 }
 
 dialog_failure_reporter set_dialog_failure_reporter(dialog_failure_reporter reporter)

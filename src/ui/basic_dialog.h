@@ -44,6 +44,8 @@ public:
     virtual void on_get_min_max_info(MINMAXINFO*) {}
     virtual bool on_command(int /*id*/, int /*code*/) { return false; }
     virtual bool on_sys_command(int /*command*/) { return false; }
+    // Before the dialog paints; the painting itself is left to the system.
+    virtual void on_paint() {}
 
     // Without a parent: runs the dialog modally and returns the value given to
     // EndDialog (-1 when it cannot be created). With a parent: creates a
@@ -102,7 +104,8 @@ void move_window(HWND window, const RECT& target);
 
 // Runs every message waiting in the thread's queue and returns when it is
 // empty, never waiting; a quit request stays queued for the outer loop.
-void pump_messages(HWND dialog);
+// True when it handled any message.
+bool pump_messages(HWND dialog);
 
 // What a dialog does with an exception its handler let out: no exception may
 // unwind through the window manager's frames. The default shows the text in

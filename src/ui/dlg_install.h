@@ -2,6 +2,8 @@
 // running log, progress bar and status line of the installation itself.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "engine/installation_view.h"
@@ -32,4 +34,17 @@ public:
 private:
     HCURSOR wait_cursor_ = nullptr;
     HCURSOR previous_cursor_ = nullptr;
+    // The frame whose dialog keys the pump serves, found once per installation.
+    HWND root_ = nullptr;
+    // Only a message handled since the cursor was set can have changed it.
+    bool pumped_ = false;
+    std::optional<std::chrono::steady_clock::time_point> pumped_at_;
+    // Log text of an installation not yet in the window, and how many
+    // additions it holds (each scrolls the log by a line).
+    bool installing_ = false;
+    std::wstring pending_log_;
+    int pending_appends_ = 0;
+
+    void add_to_log(const std::wstring& text, int lines);
+    void flush_log();
 };

@@ -110,6 +110,10 @@ dlg_main& dlg_main::instance()
 
 void dlg_main::on_init()
 {
+    wchar_t stamp_file[MAX_PATH]{};
+    const DWORD length = GetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", stamp_file, MAX_PATH);
+    first_paint_file.assign(stamp_file, length < MAX_PATH ? length : 0);
+
     const RECT outer = window_rect_in_parent(hwnd);
     min_width = outer.right - outer.left;
     min_height = outer.bottom - outer.top;
@@ -289,6 +293,25 @@ void dlg_main::install()
     SendMessageW(hwnd, DM_SETDEFID, IDOK, 0);
     update_buttons();
     dlg_end::instance().show_final_text();
+}
+
+void dlg_main::on_paint()
+{
+    if (first_paint_file.empty())
+        return;
+    // The system time in 100 ns units, as GetProcessTimes gives the start.
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::string stamp =
+        std::to_string((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+    HANDLE file = CreateFileW(first_paint_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, stamp.data(), static_cast<DWORD>(stamp.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    first_paint_file.clear();
 }
 
 void dlg_main::leave()

@@ -77,6 +77,7 @@ public:
     void on_get_min_max_info(MINMAXINFO* info) override;
     bool on_command(int id, int code) override;
     bool on_sys_command(int command) override;
+    void on_paint() override;
 
     void show_page(int index);
     void update_buttons();
@@ -84,6 +85,9 @@ public:
 
 private:
     HWND size_grip = nullptr;
+    // Where the first paint leaves its time stamp, for start-up measurements;
+    // empty unless HV_FIRST_PAINT_FILE asks for it, and after that paint.
+    std::wstring first_paint_file;
 
     void install();
     void leave();

@@ -256,6 +256,8 @@ TEST_F(installation_test, first_installation_writes_and_records_every_file)
     EXPECT_EQ(view.percents.back(), 100);
     EXPECT_TRUE(std::is_sorted(view.percents.begin(), view.percents.end()));
     EXPECT_EQ(std::count(view.percents.begin(), view.percents.end(), 100), 1);
+    EXPECT_EQ(std::adjacent_find(view.percents.begin(), view.percents.end()), view.percents.end())
+        << "the bar is set again to the position it shows";
     // Every notification is followed by a pump and the wait cursor set again.
     EXPECT_GT(view.pumps, 8);
     EXPECT_EQ(view.waits_restored, view.pumps);

@@ -3,8 +3,13 @@
 // extract_payload and prints the throughput and the peak working set next to
 // a plain bzip2 decompression of the same stream in this process.
 //
-//   bench_payload_extract [MEGABYTES] [FOLDER]
+//   bench_payload_extract [MEGABYTES] [FOLDER] [ARCHIVE]
+//
+// With ARCHIVE (made by `--generate ARCHIVE MEGABYTES`) that archive is
+// extracted instead of a new one; it is left in place.
 #include "payload/extractor.h"
+
+#include "bench_support.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -24,72 +29,6 @@ namespace fs = std::filesystem;
 namespace io = boost::iostreams;
 
 namespace {
-
-constexpr std::uint64_t file_size = 25ull << 20;
-
-// Text-like data that bzip2 compresses about four to one.
-void fill(std::string& block, std::uint64_t& state)
-{
-    static const char* words[] = {"Quillmar ", "document ", "layout ", "halden ", "voss ", "page ",
-                                  "margin ", "font ", "0x3F2A ", "\r\n", "table ", "index "};
-    block.clear();
-    while (block.size() < 65536) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        block += words[state % std::size(words)];
-        if (state % 7 == 0)
-            block += static_cast<char>('A' + state % 26);
-    }
-}
-
-std::vector<archive_entry> plan(std::uint64_t megabytes)
-{
-    std::vector<archive_entry> entries;
-    const std::uint64_t files = (megabytes * (1ull << 20) + file_size - 1) / file_size;
-    for (std::uint64_t i = 0; i < files; ++i) {
-        const auto name = u"data" + std::u16string(1, static_cast<char16_t>(u'a' + i)) + u".bin";
-        entries.push_back({u"bench\\" + name, u"<InstallPath>\\Data", 0, file_size, 0});
-    }
-    return entries;
-}
-
-// Writes the archive; file contents are generated twice (once for the CRCs)
-// so nothing large is held in memory.
-int generate(const fs::path& archive, std::uint64_t megabytes)
-{
-    auto entries = plan(megabytes);
-    std::string block;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        std::uint64_t state = 0x9E3779B97F4A7C15ull + i;
-        std::string data;
-        boost::crc_32_type crc;
-        for (std::uint64_t left = entries[i].size; left > 0;) {
-            fill(block, state);
-            const auto take = std::min<std::uint64_t>(left, block.size());
-            crc.process_bytes(block.data(), take);
-            left -= take;
-        }
-        entries[i].crc32 = crc.checksum();
-    }
-    std::ofstream file(archive, std::ios::binary | std::ios::trunc);
-    io::filtering_ostream out;
-    out.push(io::bzip2_compressor(io::bzip2_params(9)));
-    out.push(file);
-    const std::string header = encode_archive_header(entries);
-    out.write(header.data(), static_cast<std::streamsize>(header.size()));
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        std::uint64_t state = 0x9E3779B97F4A7C15ull + i;
-        for (std::uint64_t left = entries[i].size; left > 0;) {
-            fill(block, state);
-            const auto take = std::min<std::uint64_t>(left, block.size());
-            out.write(block.data(), static_cast<std::streamsize>(take));
-            left -= take;
-        }
-    }
-    out.reset();
-    return file.good() ? 0 : 1;
-}
 
 double seconds_since(LARGE_INTEGER start)
 {
@@ -135,16 +74,17 @@ bool run_generator(const fs::path& archive, std::uint64_t size_mb)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc == 4 && std::wstring(argv[1]) == L"--generate")
-        return generate(argv[2], std::stoull(argv[3]));
+        return bench_support::generate(argv[2], std::stoull(argv[3])) ? 0 : 1;
 
     const std::uint64_t size_mb = argc > 1 ? std::stoull(argv[1]) : 200;
     const fs::path folder = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / L"hv-payload-benchmark";
     fs::remove_all(folder);
     fs::create_directories(folder);
-    const fs::path archive = folder / L"payload.bz2";
+    const fs::path archive = argc > 3 ? fs::path(argv[3]) : folder / L"payload.bz2";
 
-    std::printf("generating a %llu MB payload in a child process...\n", static_cast<unsigned long long>(size_mb));
-    if (!run_generator(archive, size_mb)) {
+    if (argc <= 3)
+        std::printf("generating a %llu MB payload in a child process...\n", static_cast<unsigned long long>(size_mb));
+    if (argc <= 3 && !run_generator(archive, size_mb)) {
         std::printf("generating the payload failed\n");
         return 1;
     }

@@ -170,6 +170,30 @@ TEST_F(install_pages_test, log_status_and_progress)
     EXPECT_EQ(SendMessageW(progress, PBM_GETPOS, 0, 0), 99);
 }
 
+// During an installation the log takes its text in when the queue is
+// served: nothing is lost or reordered, and it is all there at the end.
+TEST_F(install_pages_test, log_of_an_installation_reaches_the_window_in_order)
+{
+    auto& page = dlg_install::instance();
+    test_window window = show_page(page, IDD_INSTALL);
+    ASSERT_TRUE(window);
+    set_text(GetDlgItem(window.get(), IDC_INSTALL_LOG), L"summary\r\n");
+
+    page.begin_wait();
+    page.append_log(L"Copying");
+    page.append_log(L"...OK\r\n");
+    page.pump();
+    EXPECT_EQ(control_text(window.get(), IDC_INSTALL_LOG), L"summary\r\nCopying...OK\r\n");
+    page.append_log(L"Registry");
+    page.append_log(L"...Failed\r\n");
+    page.append_log(L"Last");
+    page.end_wait();
+    EXPECT_EQ(control_text(window.get(), IDC_INSTALL_LOG), L"summary\r\nCopying...OK\r\nRegistry...Failed\r\nLast");
+    page.append_log(L" line");
+    EXPECT_EQ(control_text(window.get(), IDC_INSTALL_LOG),
+              L"summary\r\nCopying...OK\r\nRegistry...Failed\r\nLast line");
+}
+
 TEST_F(install_pages_test, end_page_texts)
 {
     auto& page = dlg_end::instance();

@@ -16,6 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -105,6 +108,55 @@ TEST_F(WizardFrame, LanguageListHasAFlagForEveryLanguage)
     ImageList_GetIconSize(images_list, &width, &height);
     EXPECT_EQ(width, 18);
     EXPECT_EQ(height, 12);
+}
+
+TEST_F(WizardFrame, FirstPaintLeavesItsTimeStampOnlyWhenAsked)
+{
+    const std::filesystem::path stamp_file =
+        std::filesystem::temp_directory_path() / ("hv-first-paint-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::remove(stamp_file);
+    auto system_time = [] {
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    };
+    auto paint = [this] {
+        ShowWindow(frame.get(), SW_SHOW);
+        InvalidateRect(frame.get(), nullptr, TRUE);
+        UpdateWindow(frame.get());
+        test_support::process_messages();
+    };
+    auto reopen = [this] {
+        frame.reset();
+        frame = test_support::test_window(CreateDialogParamW(resource_module(), MAKEINTRESOURCEW(IDD_WIZARD), nullptr,
+                                                             basic_dialog::dialog_proc,
+                                                             reinterpret_cast<LPARAM>(&dlg_main::instance())));
+        ASSERT_TRUE(frame);
+    };
+
+    // Asked for once and no longer when the next frame opens.
+    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", stamp_file.c_str());
+    reopen();
+    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", nullptr);
+    reopen();
+    std::filesystem::remove(stamp_file);
+    paint();
+    EXPECT_FALSE(std::filesystem::exists(stamp_file)) << "a stamp without the variable";
+
+    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", stamp_file.c_str());
+    const std::uint64_t before = system_time();
+    reopen();
+    paint();
+    const std::uint64_t after = system_time();
+    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", nullptr);
+    std::uint64_t stamp = 0;
+    std::ifstream(stamp_file) >> stamp;
+    EXPECT_GE(stamp, before);
+    EXPECT_LE(stamp, after);
+
+    std::filesystem::remove(stamp_file);
+    paint();
+    EXPECT_FALSE(std::filesystem::exists(stamp_file)) << "only the first paint leaves a stamp";
 }
 
 }
