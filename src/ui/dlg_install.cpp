@@ -111,8 +111,9 @@ void dlg_install::pump()
 {
     // The engine asks after every 4096-byte block. An empty queue costs
     // little on Windows but a few hundred microseconds under Wine (server
-    // and display round trips), which tripled an installation there; the
-    // queue is served at most every 10 ms, sooner than anyone notices.
+    // and display round trips), and each pump adds the log gathered since
+    // the last one; the queue is served at most every 10 ms, sooner than
+    // anyone notices.
     constexpr std::chrono::milliseconds pump_interval(10);
     const auto now = std::chrono::steady_clock::now();
     if (pumped_at_ && now - *pumped_at_ < pump_interval) {
