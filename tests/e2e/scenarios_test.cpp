@@ -317,7 +317,8 @@ TEST_F(scenario, without_administrator_rights_the_installer_refuses_and_changes_
         << GetLastError();
 
     std::wstring command = L"\"" + test_support::build_file(L"src\\Quillmar3Setup.exe") + L"\"";
-    STARTUPINFOW startup{sizeof startup};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
     if (!CreateProcessAsUserW(user_token.get(), nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                               nullptr, &startup, &started)) {
