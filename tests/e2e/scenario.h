@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/machine_state.h"
+#include "support/product_leftovers.h"
 #include "support/test_support.h"
 #include "ui_driver.h"
 #include "uninstaller/self_removal_support.h"
@@ -212,29 +213,16 @@ protected:
 
     void remove_leftovers()
     {
-        std::error_code ignored;
         for (const fs::path& path : {fs::path(install_folder_), fs::path(expand(L"%ProgramFiles%\\Halden & Voss")),
                                      fs::path(examples_folder()), fs::path(expand(L"%ProgramData%\\Halden & Voss")),
                                      fs::path(expand(L"%APPDATA%\\Halden & Voss"))}) {
-            if (!initial_.contains(fact{L"folder", path.wstring(), {}, {}}.identity())) {
-                for (auto& entry : fs::recursive_directory_iterator(path, ignored))
-                    SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-                fs::remove_all(path, ignored);
-            }
+            if (!initial_.contains(fact{L"folder", path.wstring(), {}, {}}.identity()))
+                test_support::remove_tree(path);
         }
-        for (const wchar_t* link : {L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Quillmar 3.05c.lnk",
-                                    L"%PUBLIC%\\Desktop\\Quillmar 3.05c.lnk"})
-            fs::remove(expand(link), ignored);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3");
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3");
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Halden & Voss", L"Quillmar 3 Path");
+        test_support::remove_product_entries([](const wchar_t* link) { return expand(link); });
         if (!initial_.contains(fact{L"key", L"HKLM\\Software\\Halden & Voss", {}, {}}.identity())) {
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Halden & Voss");
             RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Halden & Voss");
-        }
-        for (const wchar_t* key : {L"Software\\Classes\\.qmd", L"Software\\Classes\\Quillmar.Document.3"}) {
-            RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
         }
     }
 

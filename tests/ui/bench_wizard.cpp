@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "support/product_leftovers.h"
 #include "support/test_support.h"
 #include "uninstaller/self_removal_support.h"
 #include "ui_driver.h"
@@ -57,23 +58,11 @@ std::wstring install_folder()
 // run to the end; this prefix is the benchmark's own.
 void remove_leftovers()
 {
-    std::error_code ignored;
     for (const std::wstring& folder : {expand(L"%ProgramFiles%\\Halden & Voss"),
                                        expand(L"%PUBLIC%\\Desktop\\Quillmar Examples"),
-                                       expand(L"%ProgramData%\\Halden & Voss"), expand(L"%APPDATA%\\Halden & Voss")}) {
-        for (auto& entry : fs::recursive_directory_iterator(folder, ignored))
-            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-        fs::remove_all(folder, ignored);
-    }
-    for (const wchar_t* link : {L"%ProgramData%\\Microsoft\\Windows\\Start Menu\\Programs\\Quillmar 3.05c.lnk",
-                                L"%PUBLIC%\\Desktop\\Quillmar 3.05c.lnk"})
-        fs::remove(expand(link), ignored);
-    for (const wchar_t* key : {L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3",
-                               L"Software\\Classes\\.qmd", L"Software\\Classes\\Quillmar.Document.3"}) {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
-    }
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Halden & Voss", L"Quillmar 3 Path");
+                                       expand(L"%ProgramData%\\Halden & Voss"), expand(L"%APPDATA%\\Halden & Voss")})
+        test_support::remove_tree(folder);
+    test_support::remove_product_entries([](const wchar_t* link) { return expand(link); });
 }
 
 // Uninstall.exe /quiet with a temporary folder of its own, until its
