@@ -14,7 +14,8 @@ bool recorded_as_done(const std::vector<log_record>& previous, const std::filesy
 
 file_decision file_action_for(payload_kind kind, std::int32_t existing_state,
                               const std::vector<log_record>& previous,
-                              const std::filesystem::path& destination, bool destination_exists)
+                              const std::filesystem::path& destination, bool destination_exists,
+                              bool destination_as_shipped)
 {
     switch (kind) {
     case payload_kind::shared_data:
@@ -26,6 +27,8 @@ file_decision file_action_for(payload_kind kind, std::int32_t existing_state,
     case payload_kind::sample:
         if (existing_state == older_installed)
             return {file_action::skip, false, false, false, false};
+        if (destination_exists && !destination_as_shipped)
+            return {file_action::keep_and_record, true, true, false, false};
         return {};
     case payload_kind::transient:
         return {file_action::write, false, false, false, true};

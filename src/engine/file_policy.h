@@ -28,8 +28,11 @@ struct file_decision {
 bool recorded_as_done(const std::vector<log_record>& previous, const std::filesystem::path& destination);
 
 // Data files the user may have changed are never overwritten; an update
-// leaves the earlier examples alone; transient files go when the
-// installation ends.
+// leaves the earlier examples alone, and any installation leaves an example
+// whose content is not what is shipped (the user's document now);
+// transient files go when the installation ends. `destination_as_shipped`:
+// an existing destination holds what the archive carries for it.
 file_decision file_action_for(payload_kind kind, std::int32_t existing_state,
                               const std::vector<log_record>& previous,
-                              const std::filesystem::path& destination, bool destination_exists);
+                              const std::filesystem::path& destination, bool destination_exists,
+                              bool destination_as_shipped = true);

@@ -21,6 +21,7 @@
 #include "platform/security.h"
 #include "platform/string_table.h"
 #include "platform/sync_objects.h"
+#include "records/owned_folders.h"
 #include "records/registration_run.h"
 #include "records/shortcuts.h"
 #include "records/uninstall_log.h"
@@ -51,6 +52,21 @@ void set_read_only(const std::wstring& path)
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+}
+
+// Whether an existing file is byte for byte what the archive carries for it
+// (its size and CRC-32); a file that cannot be read is not.
+bool holds_shipped_content(const payload_entry& entry)
+{
+    std::error_code error;
+    if (fs::file_size(entry.destination, error) != entry.size || error)
+        return false;
+    try {
+        return file_crc32(entry.destination) == entry.crc32;
+    }
+    catch (const std::exception&) {
+        return false;
+    }
 }
 
 std::wstring desktop_folder(const known_folder_source& source)
@@ -104,6 +120,7 @@ private:
         view_.show_progress();
         percent_ = 0;
         cleanup_paths_ = {temporary_folder};
+        drop_unowned_previous_records();
 
         if (!extract(temporary_folder)) {
             undo();
@@ -119,6 +136,20 @@ private:
         view_.set_status(format_text(load_string(1106), load_string(1006)));
         remove_cleanup_paths();
         return true;
+    }
+
+    // The earlier log lies in the installation folder, where users may be
+    // able to change it: records naming anything outside the folders this
+    // installation writes to are neither acted on nor carried into the new log.
+    void drop_unowned_previous_records()
+    {
+        owned_folders owned = owned_folders_for(request_.install_folder, sources_.lookup);
+        if (!request_.menu_folder.empty())
+            owned.menu_folders.push_back(request_.menu_folder);
+        if (const std::wstring desktop = desktop_folder(sources_.known_folder); !desktop.empty())
+            owned.desktop_folders.push_back(desktop);
+        for (const log_record& record : take_unowned_records(state_.log.previous, owned))
+            view_.append_log(format_text(load_string(1134), record.path) + line_end);
     }
 
     bool extract(const std::wstring& temporary_folder)
@@ -222,8 +253,10 @@ private:
             uninstaller_path_ = destination;
 
         std::error_code ignored;
+        const bool exists = fs::exists(entry.destination, ignored);
+        const bool as_shipped = !exists || entry.kind != payload_kind::sample || holds_shipped_content(entry);
         const file_decision decision = file_action_for(entry.kind, request_.existing_state, state_.log.previous,
-                                                       entry.destination, fs::exists(entry.destination, ignored));
+                                                       entry.destination, exists, as_shipped);
         if (decision.remove_afterwards)
             cleanup_paths_.push_back(destination);
 

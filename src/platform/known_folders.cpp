@@ -25,3 +25,11 @@ std::wstring known_folder(const KNOWNFOLDERID& id, const known_folder_failure& o
     }
     return path;
 }
+
+std::wstring csidl_folder(int csidl)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)))
+        return {};
+    return buffer;
+}

@@ -21,3 +21,7 @@ using known_folder_failure = std::function<void(HRESULT)>;
 // to `on_failure` when one is given.
 std::wstring known_folder(const KNOWNFOLDERID& id, const known_folder_failure& on_failure = {},
                           const known_folder_source& source = query_known_folder);
+
+// SHGetFolderPathW of a CSIDL code (the current path, never created), or an
+// empty text when there is none.
+std::wstring csidl_folder(int csidl);

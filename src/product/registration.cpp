@@ -92,9 +92,13 @@ public:
 
     void set_string(const std::wstring& key_path, const std::wstring& name, const std::wstring& data)
     {
+        set_value(key_path, name, string_value(data));
+    }
+
+    void set_value(const std::wstring& key_path, const std::wstring& name, const stored_value& wanted)
+    {
         reg_key key = open_for_writing(key_path);
         const auto old = query_value(key.get(), name);
-        const stored_value wanted = string_value(data);
         if (old && old->type == wanted.type && old->bytes == wanted.bytes)
             return;
         old_values_.push_back({key_path, name, old});
@@ -169,18 +173,68 @@ std::vector<registry_entry> registration_entries(const std::wstring& program_pat
     };
 }
 
+std::wstring replaced_document_type_value()
+{
+    return product_key_name() + L" Replaced Document Type";
+}
+
+namespace {
+
+std::optional<std::wstring> string_data(const std::optional<stored_value>& value)
+{
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ) || value->bytes.size() < sizeof(wchar_t))
+        return std::nullopt;
+    std::wstring text(reinterpret_cast<const wchar_t*>(value->bytes.data()), value->bytes.size() / sizeof(wchar_t));
+    text.resize(std::min(text.find(L'\0'), text.size()));
+    return text;
+}
+
+std::optional<std::wstring> read_machine_string(const std::wstring& key_path, const std::wstring& name)
+{
+    const reg_key key = open_machine_key(key_path, KEY_QUERY_VALUE);
+    return key ? string_data(query_value(key.get(), name)) : std::nullopt;
+}
+
+}
+
 void register_product(const std::wstring& program_path)
 {
     registry_changes changes;
+    // The program that opened the documents before is remembered, once, so
+    // that the uninstallation can give them back to it.
+    const std::wstring extension_key = classes_key + document_extension;
+    const auto current = read_machine_string(extension_key, L"");
+    if (current && !current->empty() && *current != document_prog_id)
+        changes.set_string(maker_key, replaced_document_type_value(), *current);
     for (const registry_entry& entry : registration_entries(program_path))
         changes.set_string(entry.key, entry.name, entry.data);
+    // "Open with" keeps offering the product while another program is the default.
+    changes.set_value(extension_key + L"\\OpenWithProgids", document_prog_id, stored_value{REG_NONE, {}});
     changes.commit();
 }
 
 int unregister_product(const std::wstring& program_path)
 {
     const auto entries = registration_entries(program_path);
+    const std::wstring extension_key = classes_key + document_extension;
     int removed = 0;
+    // The document type goes back to the program it was taken from, unless
+    // another program has taken it since.
+    const auto replaced = read_machine_string(maker_key, replaced_document_type_value());
+    if (replaced && read_machine_string(extension_key, L"") == std::wstring(document_prog_id)) {
+        const reg_key key = open_machine_key(extension_key, KEY_SET_VALUE);
+        const stored_value old = string_value(*replaced);
+        if (key && RegSetValueExW(key.get(), L"", 0, old.type, old.bytes.data(), static_cast<DWORD>(old.bytes.size())) ==
+                       ERROR_SUCCESS)
+            ++removed;
+    }
+    if (const reg_key maker = open_machine_key(maker_key, KEY_SET_VALUE))
+        RegDeleteValueW(maker.get(), replaced_document_type_value().c_str());
+    if (const reg_key open_with = open_machine_key(extension_key + L"\\OpenWithProgids", KEY_SET_VALUE))
+        if (RegDeleteValueW(open_with.get(), document_prog_id) == ERROR_SUCCESS)
+            ++removed;
+    delete_empty_keys(extension_key + L"\\OpenWithProgids", extension_key);
+
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
         const reg_key key = open_machine_key(it->key, KEY_QUERY_VALUE | KEY_SET_VALUE);
         if (!key)

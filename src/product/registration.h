@@ -23,11 +23,17 @@ struct registry_entry {
 // are written.
 std::vector<registry_entry> registration_entries(const std::wstring& program_path);
 
-// Writes every value; when one fails, puts back what this call changed
+// The value under the maker's key (HKEY_LOCAL_MACHINE) that keeps the
+// document type the registration replaced, for the uninstallation to put back.
+std::wstring replaced_document_type_value();
+
+// Writes every value (and the product's place in the document type's
+// "Open with" list); when one fails, puts back what this call changed
 // (values and keys) and throws the failure as std::system_error.
 void register_product(const std::wstring& program_path);
 
 // Removes the values that still say what the registration of this program
 // wrote (a document type taken over by another program keeps its values),
-// then the keys left empty. Returns the number of values removed.
+// gives the document type back to the program it was taken from, then
+// removes the keys left empty. Returns the number of values removed.
 int unregister_product(const std::wstring& program_path);

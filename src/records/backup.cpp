@@ -1,9 +1,11 @@
 #include "records/backup.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
 #include "core/product.h"
+#include "platform/kernel_handle.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "records/text_file.h"
@@ -248,6 +250,46 @@ hive_calls& backup_hive_calls()
         [](HKEY key, const wchar_t* file) { return RegRestoreKeyW(key, file, 0); },
     };
     return calls;
+}
+
+void replace_file(const std::wstring& target, std::string_view bytes, DWORD attributes)
+{
+    const std::wstring fresh = target + L".new";
+    const auto create = [&] {
+        return kernel_handle(CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    kernel_handle file = create();
+    // A file left by a write that was interrupted; CREATE_NEW never opens
+    // whatever else stands there, and DeleteFileW removes a link, not its target.
+    if (!file && GetLastError() == ERROR_FILE_EXISTS && DeleteFileW(fresh.c_str()))
+        file = create();
+    if (!file)
+        throw_error(GetLastError(), "CreateFileW");
+    try {
+        for (std::size_t done = 0; done < bytes.size();) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 16));
+            DWORD written = 0;
+            if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0)
+                throw_error(GetLastError(), "WriteFile");
+            done += written;
+        }
+        if (!FlushFileBuffers(file.get()))
+            throw_error(GetLastError(), "FlushFileBuffers");
+        file.reset();
+        const DWORD old = GetFileAttributesW(target.c_str());
+        if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) && !(old & FILE_ATTRIBUTE_REPARSE_POINT))
+            SetFileAttributesW(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
+        if (!MoveFileExW(fresh.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            throw_error(GetLastError(), "MoveFileExW");
+    }
+    catch (...) {
+        file.reset();
+        DeleteFileW(fresh.c_str());
+        throw;
+    }
+    if (!SetFileAttributesW(target.c_str(), attributes))
+        throw_error(GetLastError(), "SetFileAttributesW");
 }
 
 void remove_file(const std::wstring& path)

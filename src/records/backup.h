@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -49,6 +50,11 @@ inline constexpr const wchar_t* not_restored_list_name = L"hv-not-restored.txt";
 std::wstring not_restored_list_path();
 // Adds lines to that list; false when it could not be written.
 bool add_not_restored(const std::vector<std::pair<std::wstring, std::wstring>>& backup_and_original);
+
+// Writes `bytes` as the new content of `target` in one step: into a fresh
+// file beside it first, flushed, then moved over the old one, which stays
+// whole until then. Sets `attributes` on the result. Raises the system's error.
+void replace_file(const std::wstring& target, std::string_view bytes, DWORD attributes);
 
 // Deletes a file or an empty folder, clearing a read-only attribute first;
 // a missing one counts as deleted. Raises the system's error otherwise.

@@ -682,3 +682,20 @@ int codecvt<wchar_t>::do_length(state_type& state, const extern_type* from, cons
 }
 
 }
+
+std::string hv::txtf::utf16_file_bytes(std::wstring_view text)
+{
+    std::string bytes;
+    bytes.reserve(2 + text.size() * 2 + text.size() / 16);
+    const auto unit = [&](wchar_t c) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>((c >> 8) & 0xFF));
+    };
+    unit(L'\xFEFF');
+    for (const wchar_t c : text) {
+        if (c == L'\n')
+            unit(L'\r');
+        unit(c);
+    }
+    return bytes;
+}

@@ -10,8 +10,14 @@
 #include <fstream>
 #include <ios>
 #include <locale>
+#include <string>
+#include <string_view>
 
 namespace hv::txtf {
+
+// The bytes of a text file as the installer writes its own: UTF-16
+// little-endian with a byte-order mark and CR LF line ends ("\n" in `text`).
+std::string utf16_file_bytes(std::wstring_view text);
 
 // Fields of the mode word given to the conversion facet.
 inline constexpr std::uint32_t encoding_mask = 0x00F;

@@ -386,6 +386,21 @@ void uninstall_log::commit(bool done, const std::wstring& path)
         current.back().path = path;
 }
 
+std::wstring uninstall_log::text(const std::wstring& install_path, const std::wstring& shortcut_path) const
+{
+    std::wstring out = L"// Uninstall Log File v1\n"
+                       L"// ############ WARNING: Do not delete or modify this file. ############\n"
+                       L"// Install " +
+                       product_name(false);
+    if (!previous_product.empty())
+        out += L" -- Update (" + previous_product + L")";
+    out += L"\n// Install Path : " + install_path + L"\n// Shortcut Path : " + shortcut_path + L"\n// " +
+           std::wstring(100, L'-') + L'\n';
+    for (std::size_t i = 0; i < current.size(); ++i)
+        out += record_line(i, current[i]) + L'\n';
+    return out;
+}
+
 bool uninstall_log::write(const fs::path& file, const std::wstring& install_path,
                           const std::wstring& shortcut_path)
 {
@@ -393,28 +408,15 @@ bool uninstall_log::write(const fs::path& file, const std::wstring& install_path
     try {
         merge_previous_records(previous, current);
         previous.clear();
-        SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-        hv::txtf::wofstream out;
-        out.exceptions(std::ios_base::failbit | std::ios_base::badbit);
-        out.open(file);
-        out << L"// Uninstall Log File v1\n"
-            << L"// ############ WARNING: Do not delete or modify this file. ############\n"
-            << L"// Install " << product_name(false);
-        if (!previous_product.empty())
-            out << L" -- Update (" << previous_product << L")";
-        out << L"\n// Install Path : " << install_path << L"\n// Shortcut Path : " << shortcut_path
-            << L"\n// " << std::wstring(100, L'-') << L'\n';
-        for (std::size_t i = 0; i < current.size(); ++i)
-            out << record_line(i, current[i]) << L'\n';
-        out.close();
-        if (!SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE |
-                                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED))
-            throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                                    "SetFileAttributesW");
+        // The earlier log stays whole until the new one is complete: an update
+        // whose write fails part-way must not lose the earlier installation's
+        // records.
+        replace_file(file.wstring(), hv::txtf::utf16_file_bytes(text(install_path, shortcut_path)),
+                     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
         written = true;
     }
     catch (...) {
-        // The caller reports the failure; a partly written file stays.
+        // The caller reports the failure.
     }
     discard_backups(current);
     return written;

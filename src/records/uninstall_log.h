@@ -90,6 +90,8 @@ public:
     // backups. Never throws.
     bool write(const std::filesystem::path& file, const std::wstring& install_folder,
                const std::wstring& shortcut_folder);
+    // The file's text for `current`, with "\n" line ends.
+    std::wstring text(const std::wstring& install_folder, const std::wstring& shortcut_folder) const;
 };
 
 // Compares two paths as the file system would name the same object.

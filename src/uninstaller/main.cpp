@@ -20,17 +20,21 @@
 
 namespace {
 
-constexpr std::array<std::pair<const wchar_t*, int>, 3> shipped_data_files{{
-    {L"Quillmar.ini", IDR_SHIPPED_DATA_FIRST},
-    {L"Styles.ini", IDR_SHIPPED_DATA_FIRST + 1},
-    {L"UserDictionary.dic", IDR_SHIPPED_DATA_FIRST + 2},
-}};
+// What the installation shipped, to tell the data files and examples the
+// user changed from those still as installed.
+constexpr std::array<const wchar_t*, 16> shipped_files{
+    L"Quillmar.ini", L"Styles.ini", L"UserDictionary.dic",
+    L"Welcome.qmd", L"Letter.qmd", L"Invoice.qmd", L"Meeting Notes.qmd", L"Recipe.qmd", L"Travel Plan.qmd",
+    L"Newsletter.qmd", L"Report.qmd", L"Poem.qmd", L"Checklist.qmd", L"Shopping List.qmd", L"Tables.qmd",
+    L"Styles.qmd",
+};
 
 std::optional<std::string> shipped_data(const std::wstring& file_name)
 {
-    for (const auto& [name, id] : shipped_data_files) {
-        if (CompareStringOrdinal(name, -1, file_name.c_str(), -1, TRUE) != CSTR_EQUAL)
+    for (std::size_t i = 0; i < shipped_files.size(); ++i) {
+        if (CompareStringOrdinal(shipped_files[i], -1, file_name.c_str(), -1, TRUE) != CSTR_EQUAL)
             continue;
+        const int id = IDR_SHIPPED_DATA_FIRST + static_cast<int>(i);
         HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_RCDATA);
         HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
         const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;

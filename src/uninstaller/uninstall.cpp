@@ -37,13 +37,30 @@ std::wstring folded(const std::wstring& path)
     return text;
 }
 
-std::string file_content(const fs::path& path)
+// Whether the file holds exactly `expected`, read in blocks: a huge file
+// (or a sparse one) is told apart by its size without being read.
+bool file_holds(const fs::path& path, std::string_view expected)
 {
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    if (error || size != expected.size())
+        return false;
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<char> block(1 << 16);
+    for (std::size_t done = 0; done < expected.size();) {
+        const std::size_t wanted = std::min(block.size(), expected.size() - done);
+        if (!in.read(block.data(), static_cast<std::streamsize>(wanted)))
+            return false;
+        if (std::string_view(block.data(), wanted) != expected.substr(done, wanted))
+            return false;
+        done += wanted;
+    }
+    return true;
 }
 
-// The data files whose content is not what the installation shipped.
+// Data files and examples are the user's documents once their content is
+// not what the installation shipped; a file nothing was shipped for counts
+// as changed.
 bool changed_by_user(const uninstall_step& step, const uninstall_options& options)
 {
     std::error_code error;
@@ -51,7 +68,12 @@ bool changed_by_user(const uninstall_step& step, const uninstall_options& option
         return false;
     const auto shipped = options.shipped_data ? options.shipped_data(fs::path(step.path).filename().wstring())
                                               : std::nullopt;
-    return !shipped || file_content(step.path) != *shipped;
+    return !shipped || !file_holds(step.path, *shipped);
+}
+
+bool is_user_document(const uninstall_step& step)
+{
+    return step.what == uninstall_step::action::remove_file && (step.value == 3 || step.value == 4);
 }
 
 std::wstring lines(const std::vector<std::wstring>& items)
@@ -198,10 +220,17 @@ uninstall_report run_uninstall(const uninstall_options& options)
         return report;
     }
 
+    // A record pointing outside the installation's folders was not written
+    // by the installer: it is left alone, and the log stays for another run.
+    const owned_folders owned =
+        options.owned ? *options.owned : owned_folders_for(options.log_path.parent_path().wstring());
+    for (const log_record& record : take_unowned_records(log.previous, owned))
+        report.left_alone.push_back(record.path);
+
     const std::vector<uninstall_step> steps = plan_uninstall(log.previous);
     std::vector<std::wstring> changed;
     for (const uninstall_step& step : steps)
-        if (step.what == action::remove_file && step.value == 3 && changed_by_user(step, options))
+        if (is_user_document(step) && changed_by_user(step, options))
             changed.push_back(step.path);
     const bool remove_changed =
         !changed.empty() &&
@@ -209,21 +238,21 @@ uninstall_report run_uninstall(const uninstall_options& options)
 
     std::vector<std::wstring> remaining_folders;
     bool own_file_recorded = false;
-    for (const uninstall_step& step : steps) {
+    const auto run_step = [&](const uninstall_step& step) {
         try {
             switch (step.what) {
             case action::remove_file: {
                 if (is_running_process_file(step.path, options.own_path)) {
                     own_file_recorded = true;
-                    continue;
+                    return;
                 }
                 if (!remove_changed && std::find(changed.begin(), changed.end(), step.path) != changed.end()) {
                     report.kept.push_back(step.path);
-                    continue;
+                    return;
                 }
                 std::error_code error;
                 if (!fs::exists(step.path, error))
-                    continue;
+                    return;
                 remove_file(step.path);
                 report.removed.push_back(step.path);
                 ++report.files;
@@ -232,10 +261,10 @@ uninstall_report run_uninstall(const uninstall_options& options)
             case action::remove_folder: {
                 std::error_code error;
                 if (!fs::is_directory(step.path, error))
-                    continue;
+                    return;
                 if (!fs::is_empty(step.path, error)) {
                     remaining_folders.push_back(step.path);
-                    continue;
+                    return;
                 }
                 remove_folder(step.path);
                 report.removed.push_back(step.path);
@@ -268,9 +297,24 @@ uninstall_report run_uninstall(const uninstall_options& options)
         catch (const std::exception&) {
             report.failed.push_back(step.path.empty() ? L"HKEY_LOCAL_MACHINE\\" + product_uninstall_key() : step.path);
         }
-    }
+    };
+    const auto is_registry_step = [](const uninstall_step& step) {
+        return step.what == action::remove_uninstall_key || step.what == action::remove_registration;
+    };
+    for (const uninstall_step& step : steps)
+        if (!is_registry_step(step))
+            run_step(step);
+    // The entry in the list of installed programs, and the registration the
+    // program's own start needs, go last: after an incomplete run the user
+    // can still start the uninstallation from the list to finish it.
+    const bool complete = report.failed.empty() && report.left_alone.empty();
+    if (complete)
+        for (const uninstall_step& step : steps)
+            if (is_registry_step(step))
+                run_step(step);
 
-    if (report.failed.empty()) {
+    const bool finished = report.failed.empty() && report.left_alone.empty();
+    if (finished) {
         std::error_code error;
         try {
             remove_file(options.log_path.wstring());
@@ -290,26 +334,31 @@ uninstall_report run_uninstall(const uninstall_options& options)
         }
         remaining_folders = std::move(still_there);
     }
-    if (own_file_recorded && options.self_delete && report.failed.empty() &&
-        !start_self_removal(options.own_path, remaining_folders))
-        remove_at_reboot(options.own_path, remaining_folders);
 
-    report.exit_code = report.failed.empty() ? uninstall_done : uninstall_incomplete;
+    report.exit_code = report.failed.empty() && report.left_alone.empty() ? uninstall_done : uninstall_incomplete;
     std::wstring summary = format_text(text(IDS_REMOVED), name, report.files, report.folders, report.registry);
     if (!report.kept.empty())
         summary += L"\n\n" + text(IDS_KEPT) + L"\n" + lines(report.kept);
     if (!report.failed.empty())
         summary += L"\n\n" + text(IDS_NOT_REMOVED) + L"\n" + lines(report.failed);
+    if (!report.left_alone.empty())
+        summary += L"\n\n" + text(IDS_LEFT_ALONE) + L"\n" + lines(report.left_alone);
     options.ask(prompt::summary, summary);
+    // The copy that removes this program starts once the user has closed
+    // the summary, however long that took.
+    if (own_file_recorded && options.self_delete && report.exit_code == uninstall_done &&
+        !start_self_removal(options.own_path, remaining_folders))
+        remove_at_reboot(options.own_path, remaining_folders);
     return report;
 }
 
 bool finish_self_removal(unsigned long process_id, const std::wstring& program,
                          const std::vector<std::wstring>& folders)
 {
-    // The uninstaller ends right after starting this copy; a minute is ample.
+    // The uninstaller ends right after starting this copy; whatever keeps
+    // it, the copy waits: giving up would leave the program behind.
     if (const kernel_handle process{OpenProcess(SYNCHRONIZE, FALSE, process_id)})
-        WaitForSingleObject(process.get(), 60000);
+        WaitForSingleObject(process.get(), INFINITE);
     bool gone = false;
     for (int attempt = 0; attempt < 50 && !gone; ++attempt) {
         SetFileAttributesW(program.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "records/owned_folders.h"
 #include "records/uninstall_log.h"
 
 // One step of an uninstallation.
@@ -51,8 +52,11 @@ struct uninstall_options {
     // Names the installation lock and the instance counter.
     std::wstring application_id;
     prompt_function ask;
-    // The content the installation shipped for a data file, by file name;
-    // nothing for a file it did not ship.
+    // The folders whose records the uninstaller acts on; without them, those
+    // of an installation in the log's folder.
+    std::optional<owned_folders> owned;
+    // The content the installation shipped for a data file or an example, by
+    // file name; nothing for a file it did not ship.
     std::function<std::optional<std::string>(const std::wstring& file_name)> shipped_data;
     // The running uninstaller, which is removed last, by a temporary copy.
     std::wstring own_path;
@@ -66,6 +70,8 @@ struct uninstall_report {
     std::vector<std::wstring> removed;
     std::vector<std::wstring> kept;
     std::vector<std::wstring> failed;
+    // Records naming something outside the installation's folders.
+    std::vector<std::wstring> left_alone;
     int files = 0; // files and shortcuts
     int folders = 0;
     int registry = 0;

@@ -12,6 +12,9 @@
 #define IDS_REMOVED 206
 #define IDS_KEPT 207
 #define IDS_NOT_REMOVED 208
+#define IDS_LEFT_ALONE 209
+#define IDS_PUT_BACK 210
+#define IDS_NOT_PUT_BACK 211
 
 // The data files as shipped, to tell whether the user changed them.
 #define IDR_SHIPPED_DATA_FIRST 300

@@ -79,3 +79,26 @@ TEST(FilePolicy, DecidesByKindStateEarlierRecordsAndExistence)
         EXPECT_EQ(file_action_for(c.kind, c.state, c.previous, data_file, c.exists), c.expected)
             << "kind " << static_cast<int>(c.kind) << ", state " << c.state << ", exists " << c.exists;
 }
+
+TEST(FilePolicy, AnExampleTheUserChangedIsKeptAndRecorded)
+{
+    constexpr file_decision keep_example{file_action::keep_and_record, true, true, false, false};
+    const struct {
+        std::int32_t state;
+        bool exists;
+        bool as_shipped;
+        file_decision expected;
+    } cases[] = {
+        {same_installed, true, false, keep_example},
+        {newer_installed, true, false, keep_example},
+        {not_installed, true, false, keep_example},
+        {same_installed, true, true, write_plain},
+        {not_installed, false, false, write_plain},
+        // An update leaves every earlier example alone, changed or not.
+        {older_installed, true, false, skip},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(file_action_for(payload_kind::sample, c.state, no_records, data_file, c.exists, c.as_shipped),
+                  c.expected)
+            << "state " << c.state << ", exists " << c.exists << ", as shipped " << c.as_shipped;
+}

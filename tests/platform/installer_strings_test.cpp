@@ -62,6 +62,8 @@ const std::map<unsigned, std::wstring> english = {
     {1129, L"'{0}' will be installed in the selected Langage, but the Installer, still under "
            L"translation, shall run in English."},
     {1133, L"Not restored: \"{0}\" is kept as \"{1}\"."},
+    {1134, L"Not carried over from the earlier log, outside the installation's folders: \"{0}\"."},
+    {1135, L"Put back after an earlier installation had failed:"},
 };
 
 // The real texts of the languages without installer texts; all their other

@@ -177,13 +177,14 @@ TEST_F(product_registration, writes_the_path_and_the_association_and_nothing_els
     std::size_t new_entries = 0;
     for (const auto& [name, data] : after)
         new_entries += before.count(name) == 0;
-    // Five values, and the keys Halden & Voss, .qmd, the ProgID, DefaultIcon, shell, open and command.
-    EXPECT_EQ(new_entries, 5u + 7u);
+    // Six values, and the keys Halden & Voss, .qmd, OpenWithProgids, the ProgID, DefaultIcon, shell, open
+    // and command.
+    EXPECT_EQ(new_entries, 6u + 8u);
 
     register_product(program_);
     EXPECT_EQ(tree(), after) << "a second run changes nothing";
 
-    EXPECT_EQ(unregister_product(program_), 5);
+    EXPECT_EQ(unregister_product(program_), 6);
     EXPECT_EQ(tree(), before) << "the uninstaller's side takes all of it back";
 }
 

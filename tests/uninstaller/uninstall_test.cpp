@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "core/product.h"
+#include "platform/kernel_handle.h"
 #include "platform/language.h"
 #include "platform/registry.h"
 #include "platform/string_table.h"
@@ -20,6 +21,7 @@
 #include "records/log_test_support.h"
 #include "support/registry_sandbox.h"
 #include "support/sync_helper_process.h"
+#include "uninstaller/uninstaller_ids.h"
 
 namespace fs = std::filesystem;
 using action = uninstall_step::action;
@@ -94,6 +96,7 @@ struct prompts {
 };
 
 const std::string shipped_settings = "shipped settings";
+const std::string shipped_letter = "Dear reader,";
 
 class uninstall_run : public ::testing::Test {
 protected:
@@ -107,11 +110,21 @@ protected:
         options_.shipped_data = [](const std::wstring& name) -> std::optional<std::string> {
             if (name == L"Quillmar.ini")
                 return shipped_settings;
+            if (name == L"Letter.qmd")
+                return shipped_letter;
             return std::nullopt;
         };
         options_.own_path = L"C:\\not\\this\\test.exe";
         options_.self_delete = false;
         options_.log_path = install_ / uninstall_log_name;
+        // The scratch folder stands for the machine's folders: the examples
+        // and the Start menu lie directly in it.
+        owned_folders owned;
+        owned.install_folder = install_.wstring();
+        owned.data_folders = {install_.wstring(), data_.parent_path().wstring()};
+        owned.desktop_folders = {scratch_.path().wstring()};
+        owned.menu_folders = {scratch_.path().wstring()};
+        options_.owned = owned;
     }
 
     // A first installation as the installer leaves it: folders, files,
@@ -125,7 +138,7 @@ protected:
         log.create_directories(menu_);
         log.create_directories(scratch_ / L"Examples");
         for (const auto& [path, value] : files()) {
-            write_bytes(path, value == 3 ? shipped_settings : "content");
+            write_bytes(path, value == 3 ? shipped_settings : value == 4 ? shipped_letter : "content");
             log.current.push_back({kind::file, path.wstring(), L"", true, value});
         }
         SetFileAttributesW(program().c_str(), FILE_ATTRIBUTE_READONLY);
@@ -151,6 +164,7 @@ protected:
     }
     fs::path program() const { return install_ / L"Quillmar.exe"; }
     fs::path settings() const { return data_ / L"Quillmar.ini"; }
+    fs::path letter() const { return scratch_ / L"Examples" / L"Letter.qmd"; }
     fs::path shortcut() const { return menu_ / L"Quillmar 3.05c.lnk"; }
 
     bool key_exists(const std::wstring& path) const
@@ -355,10 +369,140 @@ TEST_F(uninstall_run, a_document_type_taken_over_by_another_program_keeps_its_as
     EXPECT_FALSE(key_exists(L"Software\\Classes\\Quillmar.Document.3"));
 }
 
+TEST_F(uninstall_run, an_example_the_user_edited_is_kept_like_a_changed_data_file)
+{
+    for (const bool agree : {false, true}) {
+        SCOPED_TRACE(agree ? "agrees" : "refuses");
+        install();
+        write_bytes(letter(), "Dear reader, my own words");
+        write_bytes(settings(), "the user's own settings");
+        prompts_.seen.clear();
+        prompts_.remove_changed = agree;
+        EXPECT_EQ(run_uninstall(options_).exit_code, uninstall_done);
+        ASSERT_EQ(prompts_.count(prompt::remove_changed_files), 1) << "one question for all changed files";
+        const std::wstring& question = prompts_.seen[1].second;
+        EXPECT_NE(question.find(letter().wstring()), std::wstring::npos);
+        EXPECT_NE(question.find(settings().wstring()), std::wstring::npos);
+        EXPECT_EQ(fs::exists(letter()), !agree);
+        scratch_folder::remove_all(scratch_ / L"Examples");
+        scratch_folder::remove_all(data_.parent_path());
+    }
+}
+
+// Records a user could have written into the log: none is acted on, each is
+// listed, and the log and the entry stay for another run.
+TEST_F(uninstall_run, records_outside_the_installations_folders_are_left_alone_and_reported)
+{
+    scratch_folder victims{L"uninstall-victims"};
+    const fs::path victim = victims / L"important.txt";
+    const fs::path empty_folder = victims / L"empty";
+    const std::wstring drive = install_.wstring().substr(0, 3);
+    const struct {
+        const char* what;
+        log_record record;
+    } cases[] = {
+        {"a file elsewhere", {kind::file, victim.wstring(), L"", true, 0}},
+        {"a system file", {kind::file, L"C:\\windows\\win.ini", L"", true, 0}},
+        {"a relative path", {kind::file, L"..\\..\\users\\Public\\Documents\\reltarget.txt", L"", true, 0}},
+        {"a shortcut record naming a document", {kind::menu_shortcut, victim.wstring(), L"", true, -1}},
+        {"a user's empty folder", {kind::directory, empty_folder.wstring(), L"", true, -1}},
+        {"a UNC path", {kind::file, L"\\\\server\\share\\x.txt", L"", true, 0}},
+        {"dots climbing out", {kind::file, (install_ / L".." / L".." / L".." / victim.filename()).wstring(), L"", true, 0}},
+        {"a stream", {kind::file, (install_ / L"file:stream").wstring(), L"", true, 0}},
+        {"a device path", {kind::file, L"\\\\?\\" + (install_ / L"x").wstring(), L"", true, 0}},
+        {"a device name", {kind::file, (install_ / L"CON").wstring(), L"", true, 0}},
+        {"an empty path", {kind::file, L"", L"", true, 0}},
+        {"a drive's root", {kind::directory, drive, L"", true, -1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        install(false);
+        write_bytes(victim, "the user's");
+        fs::create_directories(empty_folder);
+        uninstall_log log;
+        log.current = {{kind::directory, install_.wstring(), L"", true, -1},
+                       {kind::file, program().wstring(), L"", true, 1},
+                       c.record,
+                       {kind::uninstall_key, L"", L"", true, -1}};
+        ASSERT_TRUE(log.write(options_.log_path, install_.wstring(), menu_.wstring()));
+        prompts_.seen.clear();
+
+        const uninstall_report report = run_uninstall(options_);
+        EXPECT_EQ(report.exit_code, uninstall_incomplete);
+        EXPECT_TRUE(fs::exists(victim));
+        EXPECT_TRUE(fs::exists(empty_folder));
+        EXPECT_FALSE(fs::exists(program())) << "what the installation owns still goes";
+        EXPECT_TRUE(fs::exists(options_.log_path)) << "the log stays";
+        EXPECT_TRUE(key_exists(product_uninstall_key())) << "the entry stays";
+        ASSERT_EQ(report.left_alone.size(), 1u);
+        EXPECT_EQ(report.left_alone[0], c.record.path);
+        ASSERT_FALSE(prompts_.seen.empty());
+        EXPECT_EQ(prompts_.seen.back().first, prompt::summary);
+        EXPECT_NE(prompts_.seen.back().second.find(uninstaller_text(1, IDS_LEFT_ALONE)), std::wstring::npos);
+
+        SetFileAttributesW(options_.log_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        scratch_folder::remove_all(install_.parent_path());
+        scratch_folder::remove_all(victims.path());
+        fs::create_directories(victims.path());
+    }
+}
+
+// After a run that could not remove everything, the entry in the list of
+// installed programs is still there to start the uninstallation again.
+TEST_F(uninstall_run, an_incomplete_run_keeps_the_entry_and_registration_and_the_next_run_finishes)
+{
+    install();
+    const fs::path held = install_ / L"Lang" / L"Quillmar.de.dll";
+    {
+        const kernel_handle holder(
+            CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder) << GetLastError();
+        const uninstall_report report = run_uninstall(options_);
+        EXPECT_EQ(report.exit_code, uninstall_incomplete);
+        EXPECT_TRUE(fs::exists(held));
+        EXPECT_TRUE(fs::exists(options_.log_path));
+        EXPECT_TRUE(key_exists(product_uninstall_key()));
+        EXPECT_TRUE(key_exists(L"Software\\Classes\\.qmd"));
+    }
+    EXPECT_EQ(run_uninstall(options_).exit_code, uninstall_done);
+    EXPECT_FALSE(fs::exists(install_.parent_path()));
+    EXPECT_FALSE(key_exists(product_uninstall_key()));
+    EXPECT_FALSE(key_exists(L"Software\\Classes\\.qmd"));
+}
+
+TEST_F(uninstall_run, the_document_type_goes_back_to_the_program_it_was_taken_from)
+{
+    const auto default_of_qmd = [&]() -> std::optional<std::wstring> {
+        std::wstring value;
+        reg_key key = open_key(registry_root::local_machine, L"Software\\Classes\\.qmd");
+        if (key && read_string(key, L"", value))
+            return value;
+        return std::nullopt;
+    };
+    set_string(create_key(registry_root::local_machine, L"Software\\Classes\\.qmd"), L"",
+               std::wstring(L"Other.Document"));
+    install();
+    EXPECT_EQ(default_of_qmd(), L"Quillmar.Document.3");
+    reg_key open_with = open_key(registry_root::local_machine, L"Software\\Classes\\.qmd\\OpenWithProgids");
+    ASSERT_TRUE(open_with);
+    EXPECT_EQ(RegQueryValueExW(open_with.get(), L"Quillmar.Document.3", nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    open_with.reset();
+    // A reinstallation registers again without forgetting the first owner.
+    register_product(program().wstring());
+
+    EXPECT_EQ(run_uninstall(options_).exit_code, uninstall_done);
+    EXPECT_EQ(default_of_qmd(), L"Other.Document");
+    EXPECT_FALSE(key_exists(L"Software\\Classes\\.qmd\\OpenWithProgids"));
+    std::wstring saved;
+    reg_key maker = open_key(registry_root::local_machine, maker_key);
+    EXPECT_FALSE(maker && read_string(maker, replaced_document_type_value().c_str(), saved));
+}
+
 TEST(uninstaller_texts, every_product_language_has_every_text)
 {
     for (int language : {0, 1, 2, 3, 4, 7, 9, 11, 15, 19}) {
-        for (unsigned id = 200; id <= 208; ++id) {
+        for (unsigned id = 200; id <= 211; ++id) {
             const string_ref own = resource_string(GetModuleHandleW(nullptr), language_langid(language), id);
             EXPECT_FALSE(own.empty()) << "language " << language << ", text " << id;
         }

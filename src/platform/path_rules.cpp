@@ -1,0 +1,137 @@
+#include "platform/path_rules.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <cwctype>
+
+namespace {
+
+bool is_separator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+std::vector<std::wstring_view> names_of(std::wstring_view path)
+{
+    std::vector<std::wstring_view> names;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || is_separator(path[i])) {
+            names.push_back(path.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return names;
+}
+
+bool equal_ignoring_case(std::wstring_view a, std::wstring_view b)
+{
+    return a.size() == b.size() &&
+           (a.empty() || CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL);
+}
+
+bool is_device_name(std::wstring_view name)
+{
+    // The device is named by what comes before the first dot, trailing
+    // spaces ignored: "nul.txt" and "CON .log" are devices too.
+    std::wstring_view stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.remove_suffix(1);
+    static constexpr std::array<std::wstring_view, 6> fixed{L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    if (std::any_of(fixed.begin(), fixed.end(), [&](std::wstring_view d) { return equal_ignoring_case(stem, d); }))
+        return true;
+    if (stem.size() != 4)
+        return false;
+    const std::wstring_view prefix = stem.substr(0, 3);
+    if (!equal_ignoring_case(prefix, L"COM") && !equal_ignoring_case(prefix, L"LPT"))
+        return false;
+    const wchar_t digit = stem[3];
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+}
+
+// Names after the root of an absolute path, or nothing when it has no root
+// of a form we accept.
+bool split_root(std::wstring_view path, std::wstring_view& rest, std::size_t& root_names)
+{
+    if (path.size() >= 3 && std::iswalpha(path[0]) && path[0] < 0x80 && path[1] == L':' && is_separator(path[2])) {
+        rest = path.substr(3);
+        root_names = 1;
+        return true;
+    }
+    if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) {
+        // "\\server\share\..."; "\\?\" and "\\.\" are refused as names.
+        rest = path.substr(2);
+        root_names = 2;
+        return true;
+    }
+    return false;
+}
+
+// Names of a path for comparison, empty when it is not plain and absolute.
+std::vector<std::wstring_view> comparable_names(std::wstring_view path)
+{
+    while (path.size() > 3 && is_separator(path.back()))
+        path.remove_suffix(1);
+    if (!is_plain_absolute(path))
+        return {};
+    std::vector<std::wstring_view> names = names_of(path);
+    if (path.size() >= 2 && is_separator(path[0])) // "\\server": drop the two empty names
+        names.erase(names.begin(), names.begin() + 2);
+    if (!names.empty() && names.back().empty()) // "C:\"
+        names.pop_back();
+    return names;
+}
+
+bool within(std::wstring_view path, std::wstring_view folder, bool strictly)
+{
+    const auto inner = comparable_names(path);
+    const auto outer = comparable_names(folder);
+    if (inner.empty() || outer.empty() || inner.size() < outer.size() + (strictly ? 1 : 0))
+        return false;
+    return std::equal(outer.begin(), outer.end(), inner.begin(), equal_ignoring_case);
+}
+
+}
+
+bool is_plain_name(std::wstring_view name)
+{
+    if (name.empty() || name == L"." || name == L"..")
+        return false;
+    if (name.back() == L'.' || name.back() == L' ')
+        return false;
+    for (const wchar_t c : name) {
+        if (c < 32 || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' || c == L'*' ||
+            is_separator(c))
+            return false;
+    }
+    return !is_device_name(name);
+}
+
+bool is_plain_absolute(std::wstring_view path)
+{
+    std::wstring_view rest;
+    std::size_t root_names = 0;
+    if (!split_root(path, rest, root_names))
+        return false;
+    if (rest.empty())
+        return root_names == 1; // a drive's root; a UNC path needs server and share
+    const auto names = names_of(rest);
+    if (root_names == 2 && names.size() < 2)
+        return false;
+    // A trailing separator after the last name is allowed.
+    const std::size_t count = names.back().empty() ? names.size() - 1 : names.size();
+    return count > 0 && std::all_of(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(count), is_plain_name);
+}
+
+bool is_within(std::wstring_view path, std::wstring_view folder)
+{
+    return within(path, folder, false);
+}
+
+bool is_strictly_within(std::wstring_view path, std::wstring_view folder)
+{
+    return within(path, folder, true);
+}

@@ -1,0 +1,105 @@
+#include "records/owned_folders.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "core/product.h"
+#include "platform/path_rules.h"
+
+namespace {
+
+bool within_any(const std::wstring& path, const std::vector<std::wstring>& folders, bool strictly)
+{
+    return std::any_of(folders.begin(), folders.end(), [&](const std::wstring& folder) {
+        return strictly ? is_strictly_within(path, folder) : is_within(path, folder);
+    });
+}
+
+std::wstring parent_of(const std::wstring& path)
+{
+    const auto end = path.find_last_of(L"\\/");
+    return end == std::wstring::npos ? std::wstring() : path.substr(0, end);
+}
+
+bool ends_with_link_extension(const std::wstring& path)
+{
+    return path.size() > 4 && CompareStringOrdinal(path.c_str() + path.size() - 4, 4, L".lnk", 4, TRUE) == CSTR_EQUAL;
+}
+
+// A folder the installation made on its way to its own folder (for example
+// the maker's folder above "Quillmar 3"), never a drive's root.
+bool is_above_install_folder(const std::wstring& path, const owned_folders& folders)
+{
+    return !folders.install_folder.empty() && is_strictly_within(folders.install_folder, path) &&
+           is_strictly_within(path, path.substr(0, 3));
+}
+
+}
+
+owned_folders owned_folders_for(const std::wstring& install_folder, const csidl_lookup& lookup)
+{
+    owned_folders folders;
+    folders.install_folder = install_folder;
+    const auto add = [&](std::vector<std::wstring>& list, int csidl, std::wstring_view below) {
+        const std::wstring folder = lookup(csidl);
+        if (!folder.empty())
+            list.push_back(below.empty() ? folder : folder + L"\\" + std::wstring(below));
+    };
+    folders.data_folders.push_back(install_folder);
+    add(folders.data_folders, CSIDL_COMMON_APPDATA, maker_name);
+    add(folders.data_folders, CSIDL_APPDATA, maker_name);
+    add(folders.desktop_folders, CSIDL_COMMON_DESKTOPDIRECTORY, {});
+    add(folders.desktop_folders, CSIDL_DESKTOPDIRECTORY, {});
+    add(folders.menu_folders, CSIDL_COMMON_PROGRAMS, {});
+    add(folders.menu_folders, CSIDL_PROGRAMS, {});
+    return folders;
+}
+
+bool is_owned_record(const log_record& record, const owned_folders& folders)
+{
+    switch (record.kind) {
+    case record_kind::uninstall_key:
+    case record_kind::associations:
+        return true;
+    case record_kind::directory:
+        return is_plain_absolute(record.path) &&
+               (within_any(record.path, folders.data_folders, false) ||
+                within_any(record.path, folders.menu_folders, true) ||
+                within_any(record.path, folders.desktop_folders, true) ||
+                is_above_install_folder(record.path, folders));
+    case record_kind::file:
+        if (!is_plain_absolute(record.path))
+            return false;
+        if (within_any(record.path, folders.data_folders, true))
+            return true;
+        // The examples, in their own folder on a desktop.
+        return record.value == 4 && std::any_of(folders.desktop_folders.begin(), folders.desktop_folders.end(),
+                                                [&](const std::wstring& desktop) {
+                                                    const std::wstring examples = parent_of(record.path);
+                                                    return is_strictly_within(examples, desktop) &&
+                                                           is_within(desktop, parent_of(examples));
+                                                });
+    case record_kind::menu_shortcut:
+    case record_kind::desktop_shortcut:
+        // A failed shortcut has no path and names nothing.
+        return record.path.empty() ||
+               (is_plain_absolute(record.path) && ends_with_link_extension(record.path) &&
+                (within_any(record.path, folders.menu_folders, true) ||
+                 within_any(record.path, folders.desktop_folders, true)));
+    default:
+        // Records of kinds nothing acts on.
+        return true;
+    }
+}
+
+std::vector<log_record> take_unowned_records(std::vector<log_record>& records, const owned_folders& folders)
+{
+    std::vector<log_record> refused;
+    const auto keep = std::stable_partition(records.begin(), records.end(), [&](const log_record& record) {
+        return is_owned_record(record, folders);
+    });
+    refused.assign(std::make_move_iterator(keep), std::make_move_iterator(records.end()));
+    records.erase(keep, records.end());
+    return refused;
+}

@@ -1,0 +1,36 @@
+// The folders an installation of the product writes to, and the records of
+// an uninstall log that point inside them. The log lies in the installation
+// folder, which users may be able to change: a record pointing anywhere else
+// is never acted on.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/known_folders.h"
+#include "records/uninstall_log.h"
+
+struct owned_folders {
+    std::wstring install_folder;
+    // Data folders: files and folders at or below them.
+    std::vector<std::wstring> data_folders;
+    // Desktops: shortcuts anywhere below; examples one folder below.
+    std::vector<std::wstring> desktop_folders;
+    // Start-menu program folders: shortcuts and their folders below.
+    std::vector<std::wstring> menu_folders;
+};
+
+// The folder of a CSIDL code, or an empty text when there is none.
+using csidl_lookup = std::function<std::wstring(int csidl)>;
+
+// The installation folder, the maker's folders below the common and the
+// user's application data, both desktops and both Start-menu program folders.
+owned_folders owned_folders_for(const std::wstring& install_folder, const csidl_lookup& lookup = csidl_folder);
+
+// Whether the installation may act on what the record names. Records that
+// name nothing on disk (the Uninstall key, the associations) always may.
+bool is_owned_record(const log_record& record, const owned_folders& folders);
+
+// Removes the records the installation may not act on and returns them.
+std::vector<log_record> take_unowned_records(std::vector<log_record>& records, const owned_folders& folders);
