@@ -8,11 +8,11 @@
 #include <fstream>
 #include <iterator>
 
-#include <fmt/xchar.h>
 #include <gtest/gtest.h>
 
 #include "core/product.h"
 #include "engine/installation.h"
+#include "payload/placeholders.h"
 #include "platform/registry.h"
 #include "platform/sync_objects.h"
 #include "product/registration.h"
@@ -38,9 +38,25 @@ test_support::registry_tree product_registry()
 std::vector<fs::path> files_below(const fs::path& folder)
 {
     std::vector<fs::path> found;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, error))
         found.push_back(entry.path());
     std::sort(found.begin(), found.end());
+    return found;
+}
+
+// The machine's own folders the installation writes to besides its folder:
+// the uninstaller acts only inside those.
+std::vector<fs::path> files_in_shell_folders()
+{
+    std::vector<fs::path> found;
+    for (const fs::path folder : {fs::path(shell_folder(CSIDL_COMMON_APPDATA)) / maker_name,
+                                  fs::path(shell_folder(CSIDL_APPDATA)) / maker_name,
+                                  fs::path(shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY)),
+                                  fs::path(shell_folder(CSIDL_COMMON_PROGRAMS))}) {
+        const auto below = files_below(folder);
+        found.insert(found.end(), below.begin(), below.end());
+    }
     return found;
 }
 
@@ -70,6 +86,12 @@ struct traces_cleanup {
         if (!::testing::Test::HasFailure())
             return;
         unregister_product(program.wstring());
+        std::error_code ignored;
+        for (const fs::path& left : {fs::path(shell_folder(CSIDL_COMMON_PROGRAMS)) / L"Quillmar 3 test",
+                                     fs::path(shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY)) / L"Quillmar 3.05c.lnk",
+                                     fs::path(shell_folder(CSIDL_COMMON_APPDATA)) / maker_name / L"Quillmar",
+                                     fs::path(shell_folder(CSIDL_APPDATA)) / maker_name / L"Quillmar"})
+            fs::remove_all(left, ignored);
         const std::wstring entry = std::wstring(uninstall_list_key) + L"\\" + product_key_name();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry.c_str());
         RegDeleteKeyW(HKEY_LOCAL_MACHINE, entry.c_str());
@@ -83,22 +105,19 @@ TEST(install_then_uninstall, leaves_the_machine_as_before)
     ASSERT_EQ(registry_before.count(std::wstring(uninstall_list_key) + L"\\" + product_key_name()), 0u)
         << "the product is installed in this prefix already";
     const std::vector<fs::path> files_before = files_below(machine.path());
+    const std::vector<fs::path> shell_files_before = files_in_shell_folders();
     const fs::path installed = machine / L"Program Files" / L"Halden & Voss" / L"Quillmar 3";
     traces_cleanup cleanup{installed / L"Quillmar.exe"};
 
-    // Every shell folder of this installation is a folder of the test's own.
+    // The installation folder is the test's own; data, examples and links go
+    // where the machine has them, as the uninstaller acts only there.
     installation_request request;
     request.install_folder = installed.wstring();
-    request.menu_folder = (machine / L"Start Menu" / L"Programs").wstring();
+    request.menu_folder = (fs::path(shell_folder(CSIDL_COMMON_PROGRAMS)) / L"Quillmar 3 test").wstring();
     installation_sources sources;
     const std::string payload = payload_bytes();
     ASSERT_FALSE(payload.empty());
     sources.payload = [&payload] { return std::span<const char>(payload.data(), payload.size()); };
-    sources.lookup = [&machine](int csidl) { return (machine / fmt::format(L"shell folder {:02x}", csidl)).wstring(); };
-    sources.known_folder = [&machine](const KNOWNFOLDERID&, std::wstring& path) {
-        path = (machine / L"Desktop").wstring();
-        return S_OK;
-    };
     uninstall_log log;
     named_mutex lock(installation_lock_name(L"Quillmar3"), false, true);
     ASSERT_TRUE(lock.try_lock());
@@ -113,7 +132,7 @@ TEST(install_then_uninstall, leaves_the_machine_as_before)
 
     EXPECT_EQ(std::distance(fs::directory_iterator(installed / L"Lang"), fs::directory_iterator()), 9);
     EXPECT_TRUE(fs::exists(installed / uninstall_log_name));
-    EXPECT_TRUE(fs::exists(machine / L"Desktop" / L"Quillmar 3.05c.lnk"));
+    EXPECT_TRUE(fs::exists(fs::path(shell_folder(CSIDL_COMMON_DESKTOPDIRECTORY)) / L"Quillmar 3.05c.lnk"));
     EXPECT_TRUE(fs::exists(fs::path(request.menu_folder) / L"Quillmar 3.05c.lnk"));
     std::wstring registered;
     reg_key maker = open_key(registry_root::local_machine, maker_key);
@@ -127,6 +146,7 @@ TEST(install_then_uninstall, leaves_the_machine_as_before)
     scratch_folder::remove_all(machine / L"uninstaller temp");
 
     EXPECT_EQ(files_below(machine.path()), files_before);
+    EXPECT_EQ(files_in_shell_folders(), shell_files_before);
     EXPECT_EQ(product_registry(), registry_before);
 }
 
