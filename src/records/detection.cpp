@@ -1,5 +1,7 @@
 #include "records/detection.h"
 
+#include "platform/path_rules.h"
+
 #include "core/product.h"
 #include "platform/module_path.h"
 #include "platform/registry.h"
@@ -57,10 +59,18 @@ std::vector<std::filesystem::path> previous_log_candidates(const std::optional<s
                                                            const std::wstring& registered_path)
 {
     std::vector<std::filesystem::path> candidates;
+    // The installer usually runs from a folder any user can write to (the
+    // downloads): a log beside it counts only when that folder is the
+    // installation's own.
+    const auto folder_of = [](const std::wstring& program) { return std::filesystem::path(program).parent_path(); };
+    const bool beside_installation = !own_program.empty() && !registered_path.empty() &&
+                                     is_within(folder_of(own_program).wstring(), folder_of(registered_path).wstring()) &&
+                                     is_within(folder_of(registered_path).wstring(), folder_of(own_program).wstring());
     // An empty source would name a log relative to the current folder.
-    for (const std::wstring* program : {uninstall_string ? &*uninstall_string : nullptr, &own_program, &registered_path})
+    for (const std::wstring* program : {uninstall_string ? &*uninstall_string : nullptr,
+                                        beside_installation ? &own_program : nullptr, &registered_path})
         if (program && !program->empty())
-            candidates.push_back(std::filesystem::path(*program).parent_path() / uninstall_log_name);
+            candidates.push_back(folder_of(*program) / uninstall_log_name);
     return candidates;
 }
 

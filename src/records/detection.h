@@ -50,8 +50,9 @@ existing_installation classify_existing();
 
 // Where an earlier installation's log may be, in the order they are tried:
 // next to the uninstaller named by the Uninstall entry (taken exactly as
-// stored), next to this installer, next to the registered program. An
-// empty source gives no candidate.
+// stored), next to this installer when it runs from the registered
+// program's folder, next to the registered program. An empty source gives
+// no candidate.
 std::vector<std::filesystem::path> previous_log_candidates(const std::optional<std::wstring>& uninstall_string,
                                                            const std::wstring& own_program,
                                                            const std::wstring& registered_path);

@@ -113,17 +113,31 @@ TEST(ClassifyExisting, DeletedRegisteredProgramIsNotInstalledDespiteEntryAndLog)
 TEST(PreviousLog, CandidatesInOrderFromTheGivenSources)
 {
     const auto candidates = previous_log_candidates(std::wstring(L"C:\\P\\Quillmar 3\\uninstall.exe"),
-                                                    L"D:\\Setup\\Quillmar3Setup.exe",
+                                                    L"c:\\p\\QUILLMAR 3\\Quillmar3Setup.exe",
                                                     L"C:\\P\\Quillmar 3\\quillmar.exe");
-    const std::vector<fs::path> expected{L"C:\\P\\Quillmar 3\\Uninstall.ulog", L"D:\\Setup\\Uninstall.ulog",
+    const std::vector<fs::path> expected{L"C:\\P\\Quillmar 3\\Uninstall.ulog", L"c:\\p\\QUILLMAR 3\\Uninstall.ulog",
                                          L"C:\\P\\Quillmar 3\\Uninstall.ulog"};
     EXPECT_EQ(candidates, expected);
 }
 
+// A log planted beside an installer started from the downloads would steer
+// the installation: that folder counts only when it is the installation's.
+TEST(PreviousLog, TheInstallersFolderCountsOnlyWhenItIsTheInstallationFolder)
+{
+    const std::vector<fs::path> registered_only{L"C:\\P\\Quillmar 3\\Uninstall.ulog"};
+    EXPECT_EQ(previous_log_candidates(std::nullopt, L"C:\\Users\\u\\Downloads\\Quillmar3Setup.exe",
+                                      L"C:\\P\\Quillmar 3\\quillmar.exe"),
+              registered_only);
+    EXPECT_EQ(previous_log_candidates(std::nullopt, L"C:\\P\\Quillmar 3\\Lang\\Quillmar3Setup.exe",
+                                      L"C:\\P\\Quillmar 3\\quillmar.exe"),
+              registered_only);
+    EXPECT_TRUE(previous_log_candidates(std::nullopt, L"C:\\Users\\u\\Downloads\\Quillmar3Setup.exe", L"").empty())
+        << "nothing registered: no installation folder to compare with";
+}
+
 TEST(PreviousLog, EmptySourcesGiveNoCandidateInTheCurrentFolder)
 {
-    EXPECT_EQ(previous_log_candidates(std::nullopt, L"D:\\S\\setup.exe", L""),
-              std::vector<fs::path>{L"D:\\S\\Uninstall.ulog"});
+    EXPECT_TRUE(previous_log_candidates(std::nullopt, L"D:\\S\\setup.exe", L"").empty());
     EXPECT_EQ(previous_log_candidates(std::wstring(), L"", L"C:\\Q\\q.exe"),
               std::vector<fs::path>{L"C:\\Q\\Uninstall.ulog"});
 }
@@ -132,7 +146,7 @@ TEST(PreviousLog, UninstallStringIsTakenAsStored)
 {
     const auto candidates =
         previous_log_candidates(std::wstring(L"\"C:\\P\\Quillmar 3\\uninstall.exe\""), L"D:\\s.exe", L"");
-    ASSERT_EQ(candidates.size(), 2u);
+    ASSERT_EQ(candidates.size(), 1u);
     EXPECT_EQ(candidates[0], fs::path(L"\"C:\\P\\Quillmar 3\\Uninstall.ulog"));
 }
 
@@ -167,7 +181,7 @@ TEST(PreviousLog, QuotedUninstallStringFallsThroughToTheRegisteredProgram)
     EXPECT_EQ(find_previous_log(program.wstring()), other.wstring());
 }
 
-TEST(PreviousLog, WithoutEntryTheInstallersOwnFolderComesFirst)
+TEST(PreviousLog, ALogPlantedBesideTheInstallerIsIgnored)
 {
     registry_sandbox sandbox(L"detection-own");
     sandbox.redirect_local_machine();
@@ -183,7 +197,7 @@ TEST(PreviousLog, WithoutEntryTheInstallersOwnFolderComesFirst)
     std::ofstream(own_log) << "x";
     const std::wstring found = find_previous_log(program.wstring());
     fs::remove(own_log);
-    EXPECT_EQ(found, own_log.wstring());
+    EXPECT_EQ(found, log.wstring()) << "the installer does not run from the installation folder";
 }
 
 TEST(LoadPreviousInstallation, OnlyStatesWithAnEarlierInstallationReadTheLog)
