@@ -7,6 +7,7 @@
 #include "platform/string_table.h"
 #include "platform/system_random.h"
 #include "platform/version_info.h"
+#include "records/backup.h"
 #include "ui/window_helpers.h"
 
 #include <commctrl.h>
@@ -174,10 +175,12 @@ bool installer_context::choose_default_folders(const known_folder_source& source
 
 bool installer_context::make_temporary_folder(std::wstring& error_text)
 {
-    std::error_code error;
-    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
-    if (error) {
-        error_text = fmt::format(L"{:08x} ({})", temporary_folder_error(error), L"temp_directory_path");
+    // The run keeps the backups of the user's files there: a folder of the
+    // user's temporary folder could be renamed and replaced by the user.
+    const std::filesystem::path temporary = private_storage_folder()();
+    if (temporary.empty()) {
+        error_text = fmt::format(L"{:08x} ({})", static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND),
+                                 L"private_storage_folder");
         return false;
     }
     boost::uuids::uuid id;

@@ -51,8 +51,9 @@ public:
     // The start-up checks and defaults; true when the wizard is to open.
     bool initialise(const startup_sources& sources = {});
 
-    // Names the per-run temporary folder; false with "{:08x} ({})" of the
-    // Windows error when the system temporary folder cannot be obtained.
+    // Names the per-run temporary folder (not created) in the private
+    // storage folder; false with "{:08x} ({})" of the Windows error when
+    // there is no such folder.
     bool make_temporary_folder(std::wstring& error_text);
 
     // What is installed already, from the registered program path.

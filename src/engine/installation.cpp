@@ -18,9 +18,11 @@
 #include "payload/compress_error.h"
 #include "payload/extractor.h"
 #include "payload/memstream.h"
+#include "platform/private_folder.h"
 #include "platform/security.h"
 #include "platform/string_table.h"
 #include "platform/sync_objects.h"
+#include "records/backup.h"
 #include "records/owned_folders.h"
 #include "records/registration_run.h"
 #include "records/shortcuts.h"
@@ -111,12 +113,14 @@ private:
 
         std::wstring temporary_folder;
         std::wstring error_text;
-        if (!state_.make_temporary_folder(temporary_folder, error_text)) {
+        if (!state_.make_temporary_folder(temporary_folder, error_text) ||
+            !create_run_folder(temporary_folder, error_text)) {
             const std::wstring text = failure_status(error_text);
             view_.set_status(text);
             view_.append_log(text + line_end);
             return false;
         }
+        state_.log.backup_folder = temporary_folder;
         view_.show_progress();
         percent_ = 0;
         cleanup_paths_ = {temporary_folder};
@@ -200,13 +204,33 @@ private:
         }
     }
 
-    // Transient files first, the temporary folder last, and only when empty.
+    // The run's folder holds the backups of the user's files: only
+    // administrators and the system may open it, and it is made new, so that
+    // nobody can change or swap a backup before a rollback puts it back.
+    static bool create_run_folder(const std::wstring& folder, std::wstring& error_text)
+    {
+        try {
+            ensure_private_folder(fs::path(folder).parent_path().wstring());
+            create_private_folder(folder);
+            return true;
+        }
+        catch (const std::system_error& e) {
+            error_text = error_code_text(e.code());
+            return false;
+        }
+    }
+
+    // Transient files first, the temporary folder last, and only when empty;
+    // then the private storage when nothing else is kept there.
     void remove_cleanup_paths()
     {
         for (auto path = cleanup_paths_.rbegin(); path != cleanup_paths_.rend(); ++path) {
             std::error_code ignored;
             fs::remove(*path, ignored);
         }
+        if (!cleanup_paths_.empty() && same_location(fs::path(cleanup_paths_.front()).parent_path(),
+                                                     private_storage_folder()()))
+            RemoveDirectoryW(private_storage_folder()().c_str());
     }
 
     notification::result notify(notification n)
@@ -279,8 +303,10 @@ private:
         const std::wstring text = format_text(load_string(1115), destination);
         view_.set_status(text);
         view_.append_log(text);
-        if (decision.record)
+        if (decision.record) {
             state_.log.add_file(entry.destination, static_cast<std::int32_t>(entry.kind), decision.copy_backup);
+            state_.log.current.back().written_sum = content_sum{entry.size, entry.crc32};
+        }
         return notification::result::proceed;
     }
 

@@ -1,11 +1,18 @@
 #include "records/backup.h"
 
+#include <boost/crc.hpp>
+#include <fmt/xchar.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "core/product.h"
 #include "platform/kernel_handle.h"
+#include "platform/known_folders.h"
+#include "platform/path_rules.h"
+#include "platform/private_folder.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "records/text_file.h"
@@ -128,8 +135,27 @@ void retrying(Step step)
     }
 }
 
+std::optional<content_sum> sum_or_nothing(const std::wstring& path)
+{
+    try {
+        return file_content_sum(path);
+    }
+    catch (const std::system_error&) {
+        return std::nullopt;
+    }
+}
+
+// A backup whose content is not what was put aside is not the user's file
+// any more (somebody changed it behind the installation's back).
+void check_backup(const std::wstring& backup, const std::optional<content_sum>& expected)
+{
+    if (expected && sum_or_nothing(backup) != expected)
+        throw_error(ERROR_FILE_INVALID, "the backup changed since it was made");
+}
+
 void move_back(const log_record& record)
 {
+    check_backup(record.backup, record.backup_sum);
     if (!MoveFileExW(record.backup.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
         throw_error(GetLastError(), "MoveFileExW");
 }
@@ -155,6 +181,8 @@ void undo(log_record& record)
                 record.backup.clear();
             break;
         }
+        if (!record.backup.empty())
+            check_backup(record.backup, record.backup_sum);
         retrying([&] { remove_file(record.path); });
         if (!record.backup.empty()) {
             retrying([&] { move_back(record); });
@@ -192,11 +220,14 @@ random_draw& backup_random_draw()
     return draw;
 }
 
-std::wstring unique_temp_path(const std::wstring& pattern)
+std::wstring unique_temp_path(const std::wstring& pattern, const std::wstring& in_folder)
 {
     static constexpr wchar_t digits[] = L"0123456789abcdef";
-    const std::filesystem::path folder = std::filesystem::temp_directory_path();
-    for (;;) {
+    const std::filesystem::path folder =
+        in_folder.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(in_folder);
+    // A folder filled with every name would otherwise keep the run drawing.
+    constexpr int draws = 1000;
+    for (int draw = 0; draw < draws; ++draw) {
         std::wstring name = pattern;
         for (wchar_t& c : name) {
             if (c == L'%')
@@ -211,14 +242,15 @@ std::wstring unique_temp_path(const std::wstring& pattern)
             throw_error(error, "GetFileAttributesW");
         return path;
     }
+    throw_error(ERROR_FILE_EXISTS, "no free temporary name");
 }
 
-std::wstring make_backup(const std::wstring& source, bool copy, std::error_code& error)
+std::wstring make_backup(const std::wstring& source, bool copy, std::error_code& error, const std::wstring& folder)
 {
     error.clear();
     std::wstring name;
     try {
-        name = unique_temp_path(L"hv-%%%%%.tmp");
+        name = unique_temp_path(L"hv-%%%%%.tmp", folder);
     }
     catch (const std::system_error& e) {
         // No temporary folder: no backup.
@@ -236,10 +268,32 @@ std::wstring make_backup(const std::wstring& source, bool copy, std::error_code&
     return {};
 }
 
-std::wstring make_backup(const std::wstring& source, bool copy)
+std::wstring make_backup(const std::wstring& source, bool copy, const std::wstring& folder)
 {
     std::error_code ignored;
-    return make_backup(source, copy, ignored);
+    return make_backup(source, copy, ignored, folder);
+}
+
+content_sum file_content_sum(const std::wstring& path)
+{
+    const kernel_handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
+        throw_error(GetLastError(), "CreateFileW");
+    content_sum sum;
+    boost::crc_32_type crc;
+    std::vector<char> block(1 << 16);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &read, nullptr))
+            throw_error(GetLastError(), "ReadFile");
+        if (read == 0)
+            break;
+        crc.process_bytes(block.data(), read);
+        sum.size += read;
+    }
+    sum.crc32 = crc.checksum();
+    return sum;
 }
 
 hive_calls& backup_hive_calls()
@@ -309,7 +363,7 @@ void uninstall_log::add_uninstall_key(const reg_key& key)
     if (!key)
         return;
     log_record& record = current.back();
-    record.backup = make_backup({}, false);
+    record.backup = make_backup({}, false, backup_folder);
     if (record.backup.empty())
         return;
     const hive_calls& calls = backup_hive_calls();
@@ -323,7 +377,7 @@ void uninstall_log::add_uninstall_key(const reg_key& key)
 std::vector<rollback_problem> uninstall_log::rollback()
 {
     std::vector<rollback_problem> problems;
-    std::vector<std::pair<std::wstring, std::wstring>> not_restored;
+    std::vector<not_restored_entry> not_restored;
     for (auto record = current.rbegin(); record != current.rend(); ++record) {
         try {
             undo(*record);
@@ -331,7 +385,8 @@ std::vector<rollback_problem> uninstall_log::rollback()
         catch (...) {
             problems.push_back({record_location(*record), record->backup, error_of_current_exception()});
             if (!record->backup.empty())
-                not_restored.emplace_back(record->backup, problems.back().path);
+                not_restored.push_back({record->backup, problems.back().path, record->backup_sum,
+                                        record->written_sum});
         }
     }
     current.clear();
@@ -347,33 +402,137 @@ std::function<void()>& rollback_retry_wait()
     return wait;
 }
 
-std::wstring not_restored_list_path()
+std::function<std::wstring()>& private_storage_folder()
 {
-    return (std::filesystem::temp_directory_path() / not_restored_list_name).wstring();
+    static std::function<std::wstring()> folder = [] {
+        const std::wstring data = csidl_folder(CSIDL_COMMON_APPDATA);
+        return data.empty() ? std::wstring() : data + L"\\" + std::wstring(maker_name) + L" Setup";
+    };
+    return folder;
 }
 
-bool add_not_restored(const std::vector<std::pair<std::wstring, std::wstring>>& backup_and_original)
+std::wstring not_restored_list_path()
+{
+    const std::wstring folder = private_storage_folder()();
+    return folder.empty() ? std::wstring() : folder + L"\\" + not_restored_list_name;
+}
+
+namespace {
+
+std::wstring sum_text(const std::optional<content_sum>& sum)
+{
+    return sum ? fmt::format(L"{}\t{:08x}", sum->size, sum->crc32) : L"-\t-";
+}
+
+std::optional<content_sum> sum_from(const std::wstring& size, const std::wstring& crc)
 {
     try {
-        const std::filesystem::path list = not_restored_list_path();
-        std::vector<std::wstring> lines;
-        {
-            hv::txtf::wifstream in(list);
-            for (std::wstring line; in && std::getline(in, line);)
-                if (!line.empty())
-                    lines.push_back(line);
+        std::size_t size_end = 0;
+        std::size_t crc_end = 0;
+        const content_sum sum{std::stoull(size, &size_end), static_cast<std::uint32_t>(std::stoul(crc, &crc_end, 16))};
+        if (size_end == size.size() && crc_end == crc.size())
+            return sum;
+    }
+    catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+std::vector<std::wstring> split_tabs(const std::wstring& line)
+{
+    std::vector<std::wstring> fields;
+    std::size_t start = 0;
+    for (std::size_t tab; (tab = line.find(L'\t', start)) != std::wstring::npos; start = tab + 1)
+        fields.push_back(line.substr(start, tab - start));
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+bool write_not_restored(const std::vector<not_restored_entry>& entries)
+{
+    try {
+        const std::wstring list = not_restored_list_path();
+        if (list.empty())
+            return false;
+        if (entries.empty()) {
+            remove_file(list);
+            RemoveDirectoryW(private_storage_folder()().c_str());
+            return true;
         }
-        for (const auto& [backup, original] : backup_and_original)
-            lines.push_back(backup + L"\t" + original);
-        hv::txtf::wofstream out;
-        out.exceptions(std::ios_base::failbit | std::ios_base::badbit);
-        out.open(list);
-        for (const auto& line : lines)
-            out << line << L'\n';
-        out.close();
+        ensure_private_folder(private_storage_folder()());
+        std::wstring text;
+        for (const not_restored_entry& entry : entries)
+            text += entry.backup + L"\t" + entry.original + L"\t" + sum_text(entry.backup_sum) + L"\t" +
+                    sum_text(entry.written_sum) + L"\n";
+        replace_file(list, hv::txtf::utf16_file_bytes(text), FILE_ATTRIBUTE_NORMAL);
         return true;
     }
     catch (...) {
         return false;
     }
+}
+
+}
+
+std::vector<not_restored_entry> read_not_restored()
+{
+    std::vector<not_restored_entry> entries;
+    try {
+        const std::wstring list = not_restored_list_path();
+        if (list.empty())
+            return entries;
+        hv::txtf::wifstream in{std::filesystem::path(list)};
+        for (std::wstring line; in && std::getline(in, line);) {
+            const auto fields = split_tabs(line);
+            // Only whole lines naming two plain absolute paths count.
+            if (fields.size() != 6 || !is_plain_absolute(fields[0]) || !is_plain_absolute(fields[1]))
+                continue;
+            entries.push_back({fields[0], fields[1], sum_from(fields[2], fields[3]), sum_from(fields[4], fields[5])});
+        }
+    }
+    catch (...) {
+    }
+    return entries;
+}
+
+bool add_not_restored(const std::vector<not_restored_entry>& added)
+{
+    std::vector<not_restored_entry> entries = read_not_restored();
+    entries.insert(entries.end(), added.begin(), added.end());
+    return write_not_restored(entries);
+}
+
+left_behind_report restore_left_behind_backups()
+{
+    left_behind_report report;
+    const std::vector<not_restored_entry> entries = read_not_restored();
+    if (entries.empty())
+        return report;
+    // Backups are only taken from the private folder, where nobody but an
+    // administrator can have put them.
+    const std::wstring storage = private_storage_folder()();
+    for (const not_restored_entry& entry : entries) {
+        if (GetFileAttributesW(entry.backup.c_str()) == INVALID_FILE_ATTRIBUTES && is_missing(GetLastError()))
+            continue;
+        const bool backup_intact =
+            is_strictly_within(entry.backup, storage) && entry.backup_sum && sum_or_nothing(entry.backup) == entry.backup_sum;
+        const DWORD at_original = GetFileAttributesW(entry.original.c_str());
+        const bool place_free = at_original == INVALID_FILE_ATTRIBUTES && is_missing(GetLastError());
+        const bool place_holds_installed = !place_free && !(at_original & FILE_ATTRIBUTE_DIRECTORY) &&
+                                           entry.written_sum && sum_or_nothing(entry.original) == entry.written_sum;
+        if (backup_intact && (place_free || place_holds_installed)) {
+            if (!place_free)
+                SetFileAttributesW(entry.original.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (MoveFileExW(entry.backup.c_str(), entry.original.c_str(),
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+                report.put_back.push_back(entry.original);
+                // The run's folder goes once its last backup is back.
+                RemoveDirectoryW(std::filesystem::path(entry.backup).parent_path().c_str());
+                continue;
+            }
+        }
+        report.still_left.push_back(entry);
+    }
+    write_not_restored(report.still_left);
+    return report;
 }

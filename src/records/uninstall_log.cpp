@@ -248,6 +248,19 @@ std::optional<BY_HANDLE_FILE_INFORMATION> identity_of(const fs::path& path)
     return info;
 }
 
+// Taken when a backup is made, checked before it is put back.
+std::optional<content_sum> sum_of_backup(const std::wstring& backup)
+{
+    if (backup.empty())
+        return std::nullopt;
+    try {
+        return file_content_sum(backup);
+    }
+    catch (const std::system_error&) {
+        return std::nullopt;
+    }
+}
+
 fs::path absolute_or_same(const fs::path& path)
 {
     std::error_code error;
@@ -326,7 +339,7 @@ void uninstall_log::add_file(const fs::path& path, std::int32_t value, bool copy
         // The file stays as it is, so a missing copy loses nothing.
         current.back().kept = true;
         try {
-            current.back().backup = make_backup(text, true, error);
+            current.back().backup = make_backup(text, true, error, backup_folder);
         }
         catch (...) {
         }
@@ -343,7 +356,7 @@ void uninstall_log::add_file(const fs::path& path, std::int32_t value, bool copy
     // Without a backup the file would be overwritten now and deleted by a
     // rollback: the step must not go ahead, and its record must not stay.
     try {
-        backup = make_backup(text, false, error);
+        backup = make_backup(text, false, error, backup_folder);
     }
     catch (...) {
         current.pop_back();
@@ -356,6 +369,7 @@ void uninstall_log::add_file(const fs::path& path, std::int32_t value, bool copy
         throw std::system_error(error, "cannot put the existing file aside");
     }
     current.back().backup = std::move(backup);
+    current.back().backup_sum = sum_of_backup(current.back().backup);
 }
 
 void uninstall_log::add_shortcut(int where, const fs::path& folder)
@@ -367,7 +381,10 @@ void uninstall_log::add_shortcut(int where, const fs::path& folder)
     const auto old = std::find_if(previous.begin(), previous.end(),
                                   [&](const log_record& r) { return r.kind == kind; });
     if (old != previous.end() && !old->path.empty() && exists(old->path))
-        current.back().backup = make_backup(old->path, false);
+    {
+        current.back().backup = make_backup(old->path, false, backup_folder);
+        current.back().backup_sum = sum_of_backup(current.back().backup);
+    }
 }
 
 void uninstall_log::add_association()

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -22,6 +23,13 @@ enum class record_kind : std::int32_t {
     directx_update = 7,
 };
 
+// A file's size and CRC-32.
+struct content_sum {
+    std::uint64_t size = 0;
+    std::uint32_t crc32 = 0;
+    friend bool operator==(const content_sum&, const content_sum&) = default;
+};
+
 struct log_record {
     record_kind kind = record_kind::directory;
     std::wstring path;
@@ -31,6 +39,11 @@ struct log_record {
     // In memory only, never written to the log: the file was there before the
     // installation and stays in place, so a rollback must leave it.
     bool kept = false;
+    // In memory only: the backup as it was made, so that a backup changed
+    // since is never put back, and what the installation wrote in the
+    // file's place, so that a later run can tell it from a user's change.
+    std::optional<content_sum> backup_sum;
+    std::optional<content_sum> written_sum;
 
     // Compares what the log file holds.
     friend bool operator==(const log_record& a, const log_record& b)
@@ -59,6 +72,9 @@ public:
     std::vector<log_record> current;
     bool pending = false;
     std::wstring previous_product;
+    // Where this installation's backups go: a private folder of the run;
+    // empty for the system temporary folder.
+    std::wstring backup_folder;
 
     // Never throws: a malformed or unreadable file keeps what was parsed
     // before the fault. An empty name only resets the header fields.

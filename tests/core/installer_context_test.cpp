@@ -1,4 +1,5 @@
 #include "core/installer_context.h"
+#include "records/backup.h"
 
 #include "core/product.h"
 #include "platform/error_text.h"
@@ -340,7 +341,7 @@ TEST(InstallerContext, NoLogFoundKeepsTheOptions)
     EXPECT_FALSE(context.desktop_shortcut);
 }
 
-TEST(TemporaryFolder, NamedWithARandomUuidInTheSystemTemporaryFolder)
+TEST(TemporaryFolder, NamedWithARandomUuidInThePrivateStorageFolder)
 {
     installer_context context(unique_lock_name());
     std::wstring error;
@@ -350,58 +351,24 @@ TEST(TemporaryFolder, NamedWithARandomUuidInTheSystemTemporaryFolder)
     EXPECT_TRUE(std::regex_match(first.filename().string(),
                                  std::regex(R"(halden_\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\})")))
         << first.string();
-    EXPECT_EQ(first.parent_path(), (fs::temp_directory_path() / L"x").parent_path());
+    EXPECT_EQ(first.parent_path(), fs::path(private_storage_folder()()));
+    EXPECT_TRUE(first.parent_path().wstring().ends_with(L"\\Halden & Voss Setup")) << first.string();
     EXPECT_FALSE(fs::exists(first)) << "the folder is only named";
 
     ASSERT_TRUE(context.make_temporary_folder(error));
     EXPECT_NE(fs::path(context.temporary_folder), first);
 }
 
-// Points the system temporary folder somewhere else for one test.
-class temporary_folder_override {
-public:
-    explicit temporary_folder_override(const wchar_t* path)
-    {
-        for (auto* name : names) {
-            wchar_t value[MAX_PATH]{};
-            saved_.push_back(GetEnvironmentVariableW(name, value, MAX_PATH) ? std::optional<std::wstring>(value)
-                                                                             : std::nullopt);
-            SetEnvironmentVariableW(name, path);
-        }
-    }
-    ~temporary_folder_override()
-    {
-        for (std::size_t i = 0; i < std::size(names); ++i)
-            SetEnvironmentVariableW(names[i], saved_[i] ? saved_[i]->c_str() : nullptr);
-    }
-
-private:
-    static constexpr const wchar_t* names[] = {L"TMP", L"TEMP"};
-    std::vector<std::optional<std::wstring>> saved_;
-};
-
-TEST(TemporaryFolder, UnavailableSystemFolderGivesTheWindowsErrorCode)
+TEST(TemporaryFolder, NoPrivateStorageGivesTheWindowsErrorCode)
 {
-    const fs::path file = fs::temp_directory_path() / fmt::format(L"hv-temp-is-a-file-{}", GetCurrentProcessId());
-    { std::ofstream(file) << "not a folder"; }
-    const struct {
-        std::wstring folder;
-        const wchar_t* expected;
-    } cases[] = {
-        {L"C:\\hv-no-such-folder\\temp", L"00000003 (temp_directory_path)"},
-        {file.wstring(), L"0000010b (temp_directory_path)"},
-    };
-    for (const auto& c : cases) {
-        installer_context context(unique_lock_name());
-        std::wstring error;
-        {
-            temporary_folder_override missing(c.folder.c_str());
-            EXPECT_FALSE(context.make_temporary_folder(error));
-        }
-        EXPECT_EQ(error, c.expected) << fs::path(c.folder).string();
-        EXPECT_EQ(context.temporary_folder, L"");
-    }
-    fs::remove(file);
+    const auto saved = private_storage_folder();
+    private_storage_folder() = [] { return std::wstring(); };
+    installer_context context(unique_lock_name());
+    std::wstring error;
+    EXPECT_FALSE(context.make_temporary_folder(error));
+    private_storage_folder() = saved;
+    EXPECT_EQ(error, L"00000003 (private_storage_folder)");
+    EXPECT_EQ(context.temporary_folder, L"");
 }
 
 TEST(TemporaryFolder, FileErrorsReadAsWindowsErrors)

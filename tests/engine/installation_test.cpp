@@ -537,25 +537,15 @@ TEST_F(installation_test, a_file_the_rollback_could_not_put_back_is_named_with_i
 
 TEST_F(installation_test, without_a_temporary_folder_nothing_is_done)
 {
-    const std::wstring saved_tmp = variable(L"TMP");
-    const std::wstring saved_temp = variable(L"TEMP");
-    const std::wstring nowhere = (scratch / L"no such folder").wstring();
-    set_variable(L"TMP", nowhere);
-    set_variable(L"TEMP", nowhere);
-    installer_context context(L"HvInstallationTest.context." + std::to_wstring(GetCurrentProcessId()));
-    installation_state state{log, lock, [&context](std::wstring& folder, std::wstring& error_text) {
-                                 if (!context.make_temporary_folder(error_text))
-                                     return false;
-                                 folder = context.temporary_folder;
+    installation_state state{log, lock, [this](std::wstring& folder, std::wstring&) {
+                                 folder = (scratch / L"no such folder" / L"deeper" / L"halden_{run}").wstring();
                                  return true;
                              }};
 
     const bool installed = run_installation(request, state, view, sources);
-    set_variable(L"TMP", saved_tmp);
-    set_variable(L"TEMP", saved_temp);
 
     EXPECT_FALSE(installed);
-    const std::wregex failure(LR"(Installation failed \(Error Code [0-9a-f]{8} \(temp_directory_path\)\)\.)");
+    const std::wregex failure(LR"(Installation failed \(Error Code 1:00000003\)\.)");
     EXPECT_TRUE(std::regex_match(view.status, failure)) << fs::path(view.status);
     const auto lines = view.lines();
     ASSERT_EQ(lines.size(), 2u);

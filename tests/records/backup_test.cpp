@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include <boost/crc.hpp>
 #include <gtest/gtest.h>
 
 #include "core/product.h"
@@ -215,6 +216,21 @@ std::vector<std::wstring> backups_in(const fs::path& folder)
     return names;
 }
 
+// The private storage of backups and their list, in a folder of the test's own.
+class scoped_private_storage {
+public:
+    explicit scoped_private_storage(const fs::path& folder) : saved_(private_storage_folder())
+    {
+        private_storage_folder() = [text = folder.wstring()] { return text; };
+    }
+    scoped_private_storage(const scoped_private_storage&) = delete;
+    scoped_private_storage& operator=(const scoped_private_storage&) = delete;
+    ~scoped_private_storage() { private_storage_folder() = saved_; }
+
+private:
+    std::function<std::wstring()> saved_;
+};
+
 class backup_test : public ::testing::Test {
 protected:
     scratch_folder scratch_{L"backup \x00E9t\x00E9"};
@@ -222,6 +238,7 @@ protected:
     fs::path target_ = scratch_ / L"target";
     bool made_ = fs::create_directories(temp_) && fs::create_directories(target_);
     scoped_temp_folder temp_folder_{temp_};
+    scoped_private_storage storage_{temp_};
 
     void SetUp() override
     {
@@ -503,12 +520,22 @@ private:
     std::function<void()> saved_;
 };
 
+std::uint32_t archive_style_crc(const std::string& bytes)
+{
+    boost::crc_32_type crc;
+    crc.process_bytes(bytes.data(), bytes.size());
+    return crc.checksum();
+}
+
+// Each line's backup and original.
 std::vector<std::wstring> not_restored_lines(const fs::path& list)
 {
     std::vector<std::wstring> lines;
     hv::txtf::wifstream in(list);
-    for (std::wstring line; in && std::getline(in, line);)
-        lines.push_back(line);
+    for (std::wstring line; in && std::getline(in, line);) {
+        const auto second_tab = line.find(L'\t', line.find(L'\t') + 1);
+        lines.push_back(line.substr(0, second_tab));
+    }
     return lines;
 }
 
@@ -594,6 +621,85 @@ TEST_F(held_file_test, TheNotRestoredListGrowsAcrossRollbacks)
                                                                    held_backup + L"\t" + held_.wstring()}));
     const std::string bytes = read_bytes(list);
     EXPECT_TRUE(bytes.starts_with("\xFF\xFE")) << "UTF-16 with its byte-order mark";
+}
+
+// A same-user program that swaps a backup must not get its file installed
+// by the rollback.
+TEST_F(held_file_test, ABackupChangedSinceItWasMadeIsNotPutBack)
+{
+    const std::wstring swapped = log_.current[1].backup;
+    write_bytes(swapped, "somebody else's program");
+    const auto problems = log_.rollback();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].path, held_.wstring());
+    EXPECT_EQ(problems[0].error, std::error_code(ERROR_FILE_INVALID, std::system_category()));
+    EXPECT_EQ(read_bytes(held_), "new") << "nothing of the changed backup reached the original's place";
+    EXPECT_EQ(read_bytes(first_), "old first");
+}
+
+// What a failed rollback left is put back by a later run when that is safe:
+// the original's place is free or still holds what the failed run wrote,
+// and the backup is as it was made.
+TEST_F(backup_test, BackupsLeftBehindArePutBackWhenThePlaceAndTheBackupAreAsLeft)
+{
+    const content_sum written{3, archive_style_crc("new")};
+    const struct {
+        const char* what;
+        std::optional<std::string> at_original; // nothing: the place is free
+        bool change_backup;
+        bool put_back;
+    } cases[] = {
+        {"the place is free", std::nullopt, false, true},
+        {"the place holds what the failed run wrote", "new", false, true},
+        {"the user wrote the place since", "the user's newer text", false, false},
+        {"the backup changed", "new", true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path original = target_ / L"document.qmd";
+        const fs::path run = temp_ / L"halden_{run}";
+        fs::create_directories(run);
+        const fs::path backup = run / L"hv-00001.tmp";
+        write_bytes(backup, "the user's original");
+        const content_sum backup_sum = file_content_sum(backup.wstring());
+        if (c.at_original)
+            write_bytes(original, *c.at_original);
+        if (c.change_backup)
+            write_bytes(backup, "swapped");
+        ASSERT_TRUE(add_not_restored({{backup.wstring(), original.wstring(), backup_sum, written}}));
+
+        const left_behind_report report = restore_left_behind_backups();
+        if (c.put_back) {
+            EXPECT_EQ(report.put_back, std::vector<std::wstring>{original.wstring()});
+            EXPECT_TRUE(report.still_left.empty());
+            EXPECT_EQ(read_bytes(original), "the user's original");
+            EXPECT_FALSE(fs::exists(run)) << "the run's folder goes with its last backup";
+            EXPECT_FALSE(fs::exists(temp_ / not_restored_list_name)) << "an empty list is removed";
+        }
+        else {
+            EXPECT_TRUE(report.put_back.empty());
+            ASSERT_EQ(report.still_left.size(), 1u);
+            EXPECT_EQ(report.still_left[0].original, original.wstring());
+            EXPECT_TRUE(fs::exists(backup));
+            EXPECT_EQ(read_not_restored(), report.still_left) << "the list keeps what is left";
+        }
+        std::error_code ignored;
+        fs::remove(temp_ / not_restored_list_name, ignored);
+        fs::remove_all(run, ignored);
+        fs::remove(original, ignored);
+    }
+}
+
+TEST_F(backup_test, AListEntryOutsideThePrivateStorageIsNeverTaken)
+{
+    const fs::path original = target_ / L"system.dll";
+    const fs::path planted = target_ / L"planted.tmp";
+    write_bytes(planted, "planted");
+    const content_sum sum = file_content_sum(planted.wstring());
+    ASSERT_TRUE(add_not_restored({{planted.wstring(), original.wstring(), sum, std::nullopt}}));
+    const left_behind_report report = restore_left_behind_backups();
+    EXPECT_TRUE(report.put_back.empty());
+    EXPECT_FALSE(fs::exists(original));
 }
 
 TEST_F(backup_test, ShortcutsAndOtherFileRecordsAreUndoneLikeFiles)

@@ -123,7 +123,7 @@ TEST(install_then_uninstall, leaves_the_machine_as_before)
     ASSERT_TRUE(lock.try_lock());
     installation_state state{log, lock, [&machine](std::wstring& folder, std::wstring&) {
                                  folder = (machine / L"temp").wstring();
-                                 return fs::create_directories(folder);
+                                 return true;
                              }};
     recording_view view;
     ASSERT_TRUE(run_installation(request, state, view, sources)) << fs::path(view.log).string();
