@@ -209,3 +209,16 @@ DWORD temporary_folder_error(const std::error_code& error)
             return windows;
     return errno_to_win32(error.value()).value_or(static_cast<DWORD>(error.value()));
 }
+
+std::wstring left_behind_message(const left_behind_report& report)
+{
+    std::wstring text;
+    if (!report.put_back.empty()) {
+        text += load_string(1135) + L"\n";
+        for (const std::wstring& original : report.put_back)
+            text += original + L"\n";
+    }
+    for (const not_restored_entry& entry : report.still_left)
+        text += (text.empty() ? L"" : L"\n") + format_text(load_string(1133), entry.original, entry.backup);
+    return text;
+}

@@ -12,6 +12,7 @@
 #include "platform/known_folders.h"
 #include "platform/language.h"
 #include "platform/sync_objects.h"
+#include "records/backup.h"
 #include "records/detection.h"
 #include "records/uninstall_log.h"
 
@@ -94,3 +95,9 @@ void warn_folder_unavailable(HRESULT hr);
 // The Windows error for a failed look-up of the temporary folder: the
 // runtime reports file errors as POSIX numbers, the user reads Windows ones.
 DWORD temporary_folder_error(const std::error_code& error);
+
+// What the user is told at start-up about the files of an earlier failed
+// installation: those put back, then each backup that could not be, with
+// both paths; empty when there is nothing to tell.
+std::wstring left_behind_message(const left_behind_report& report);
+

@@ -17,8 +17,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     const icon_handle icon = load_icon(instance, IDI_APPLICATION_ICON, 0, 0);
     ui_hooks::instance().application_icon = [&icon] { return icon.get(); };
     try {
-        if (installer_context::instance().initialise())
+        if (installer_context::instance().initialise()) {
+            // Holding the installation lock: no other run uses the backups.
+            if (const std::wstring left = left_behind_message(restore_left_behind_backups()); !left.empty())
+                message_box(left, installer_title(true), MB_ICONINFORMATION);
             dlg_main::instance().create(nullptr, IDD_WIZARD);
+        }
     }
     catch (...) {
         // Nothing may cross the entry point; the user still learns why the installer stopped.

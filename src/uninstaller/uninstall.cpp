@@ -209,6 +209,10 @@ uninstall_report run_uninstall(const uninstall_options& options)
         return report;
     }
 
+    // Files of the user a failed installation could not put back go back
+    // first, while this run holds the installation lock.
+    const left_behind_report left_behind = restore_left_behind_backups();
+
     uninstall_log log;
     if (!log.read(options.log_path)) {
         options.ask(prompt::bad_log, format_text(text(IDS_BAD_LOG), options.log_path.wstring()));
@@ -343,6 +347,10 @@ uninstall_report run_uninstall(const uninstall_options& options)
         summary += L"\n\n" + text(IDS_NOT_REMOVED) + L"\n" + lines(report.failed);
     if (!report.left_alone.empty())
         summary += L"\n\n" + text(IDS_LEFT_ALONE) + L"\n" + lines(report.left_alone);
+    if (!left_behind.put_back.empty())
+        summary += L"\n\n" + text(IDS_PUT_BACK) + L"\n" + lines(left_behind.put_back);
+    for (const not_restored_entry& entry : left_behind.still_left)
+        summary += L"\n\n" + format_text(text(IDS_NOT_PUT_BACK), entry.original, entry.backup);
     options.ask(prompt::summary, summary);
     // The copy that removes this program starts once the user has closed
     // the summary, however long that took.

@@ -488,6 +488,7 @@ std::vector<std::wstring> default_folders()
     return {
         L"%ProgramFiles%\\Halden & Voss",
         L"%ProgramData%\\Halden & Voss",
+        L"%ProgramData%\\Halden & Voss Setup",
         L"%APPDATA%\\Halden & Voss",
         L"%PUBLIC%\\Desktop",
         L"%PUBLIC%\\Documents",

@@ -215,6 +215,7 @@ protected:
     {
         for (const fs::path& path : {fs::path(install_folder_), fs::path(expand(L"%ProgramFiles%\\Halden & Voss")),
                                      fs::path(examples_folder()), fs::path(expand(L"%ProgramData%\\Halden & Voss")),
+                                     fs::path(expand(L"%ProgramData%\\Halden & Voss Setup")),
                                      fs::path(expand(L"%APPDATA%\\Halden & Voss"))}) {
             if (!initial_.contains(fact{L"folder", path.wstring(), {}, {}}.identity()))
                 test_support::remove_tree(path);
