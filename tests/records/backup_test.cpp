@@ -256,6 +256,21 @@ TEST_F(backup_test, DigitsAreTheTopFourBitsOfEachDraw)
     EXPECT_EQ(unique_temp_path(L"x%y%"), (temp_ / L"x0y1").wstring());
 }
 
+// A draw that always names a taken file must end with a clear error, not
+// keep the installation drawing for ever.
+TEST_F(backup_test, DrawsThatOnlyNameTakenFilesEndWithAnError)
+{
+    write_bytes(temp_ / L"hv-00000.tmp", "taken");
+    scoped_draws draws({0u});
+    try {
+        unique_temp_path(L"hv-%%%%%.tmp");
+        ADD_FAILURE() << "no error";
+    }
+    catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), std::error_code(ERROR_FILE_EXISTS, std::system_category()));
+    }
+}
+
 TEST_F(backup_test, RealDrawsGiveLowerCaseHexadecimalNames)
 {
     const std::wstring path = unique_temp_path(L"hv-%%%%%.tmp");

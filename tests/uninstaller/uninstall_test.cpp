@@ -3,6 +3,7 @@
 #include "uninstaller/uninstall.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -387,6 +388,28 @@ TEST_F(uninstall_run, an_example_the_user_edited_is_kept_like_a_changed_data_fil
         scratch_folder::remove_all(scratch_ / L"Examples");
         scratch_folder::remove_all(data_.parent_path());
     }
+}
+
+// Told apart by its size, a huge (sparse) data file is kept without being
+// read into memory.
+TEST_F(uninstall_run, a_huge_changed_data_file_is_kept_without_reading_it_whole)
+{
+    install();
+    {
+        const kernel_handle file(CreateFileW(settings().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        DWORD ignored = 0;
+        DeviceIoControl(file.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+        LARGE_INTEGER size{};
+        size.QuadPart = 64LL << 30;
+        ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(SetEndOfFile(file.get())) << GetLastError();
+    }
+    const uninstall_report report = run_uninstall(options_);
+    EXPECT_EQ(report.exit_code, uninstall_done);
+    EXPECT_EQ(report.kept, std::vector<std::wstring>{settings().wstring()});
+    EXPECT_FALSE(fs::exists(program()));
+    scratch_folder::remove_all(data_.parent_path());
 }
 
 // Records a user could have written into the log: none is acted on, each is
