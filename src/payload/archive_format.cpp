@@ -1,5 +1,10 @@
 #include "payload/archive_format.h"
 
+#include <algorithm>
+#include <iterator>
+
+#include "platform/path_rules.h"
+
 #include "payload/compress_error.h"
 
 #include <boost/crc.hpp>
@@ -132,4 +137,26 @@ std::uint32_t archive_crc32(std::string_view data)
     boost::crc_32_type crc;
     crc.process_bytes(data.data(), data.size());
     return crc.checksum();
+}
+
+bool is_safe_destination(std::u16string_view destination, std::u16string_view file_name)
+{
+    if (!is_plain_name(file_name))
+        return false;
+    const std::size_t token_end = destination.find_first_of(u"\\/");
+    const std::u16string_view token = destination.substr(0, token_end);
+    if (std::find(std::begin(destination_tokens), std::end(destination_tokens), token) == std::end(destination_tokens))
+        return false;
+    if (token_end == std::u16string_view::npos)
+        return true;
+    for (std::size_t start = token_end + 1;;) {
+        const std::size_t end = destination.find_first_of(u"\\/", start);
+        const std::u16string_view name = destination.substr(start, end == std::u16string_view::npos ? end : end - start);
+        // A trailing separator is allowed; an empty name between two is not.
+        if (!(name.empty() && end == std::u16string_view::npos) && !is_plain_name(name))
+            return false;
+        if (end == std::u16string_view::npos)
+            return true;
+        start = end + 1;
+    }
 }

@@ -28,6 +28,19 @@ struct archive_entry {
     std::uint32_t crc32 = 0;
 };
 
+// The folder tokens a destination template may start with.
+inline constexpr std::u16string_view destination_tokens[] = {
+    u"<InstallPath>", u"<Temporary>",       u"<SamplePath>", u"<ProgramFiles>",  u"<ProgramCommon>",
+    u"<CommonData>",  u"<UserData>",        u"<CommonDocuments>", u"<Documents>", u"<CommonDesktop>",
+    u"<Desktop>",     u"<WinDir>",          u"<System>",
+};
+
+// A destination starts with a known token and names only plain folders
+// below it ("\" between them), and the file's own name is plain: no "..",
+// no drive or absolute path, no stream, device name or trailing dot. Any
+// other entry could make the installer write outside the folders it chose.
+bool is_safe_destination(std::u16string_view destination_template, std::u16string_view file_name);
+
 // header_size (u64) and entry_count (u32).
 inline constexpr std::uint64_t archive_fixed_header_size = 12;
 

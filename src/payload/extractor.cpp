@@ -218,7 +218,9 @@ void payload_extractor::parse_header()
         payload_entry e;
         e.source = to_wide(s.source);
         const fs::path name = e.source.filename();
-        if (name.empty() || name == L"." || name == L"..")
+        // Every entry is checked before the first file is written.
+        const std::wstring wide_name = name.wstring();
+        if (!is_safe_destination(s.destination, std::u16string(wide_name.begin(), wide_name.end())))
             throw_compress_error(compress_errc::unexpected_error);
         e.destination = placeholders_.expand_placeholders(to_wide(s.destination)) / name;
         e.kind = static_cast<payload_kind>(s.kind);

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
 #include <cwctype>
 
 namespace {
@@ -31,25 +30,6 @@ bool equal_ignoring_case(std::wstring_view a, std::wstring_view b)
     return a.size() == b.size() &&
            (a.empty() || CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
                                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL);
-}
-
-bool is_device_name(std::wstring_view name)
-{
-    // The device is named by what comes before the first dot, trailing
-    // spaces ignored: "nul.txt" and "CON .log" are devices too.
-    std::wstring_view stem = name.substr(0, name.find(L'.'));
-    while (!stem.empty() && stem.back() == L' ')
-        stem.remove_suffix(1);
-    static constexpr std::array<std::wstring_view, 6> fixed{L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-    if (std::any_of(fixed.begin(), fixed.end(), [&](std::wstring_view d) { return equal_ignoring_case(stem, d); }))
-        return true;
-    if (stem.size() != 4)
-        return false;
-    const std::wstring_view prefix = stem.substr(0, 3);
-    if (!equal_ignoring_case(prefix, L"COM") && !equal_ignoring_case(prefix, L"LPT"))
-        return false;
-    const wchar_t digit = stem[3];
-    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
 }
 
 // Names after the root of an absolute path, or nothing when it has no root
@@ -96,20 +76,6 @@ bool within(std::wstring_view path, std::wstring_view folder, bool strictly)
 
 }
 
-bool is_plain_name(std::wstring_view name)
-{
-    if (name.empty() || name == L"." || name == L"..")
-        return false;
-    if (name.back() == L'.' || name.back() == L' ')
-        return false;
-    for (const wchar_t c : name) {
-        if (c < 32 || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' || c == L'*' ||
-            is_separator(c))
-            return false;
-    }
-    return !is_device_name(name);
-}
-
 bool is_plain_absolute(std::wstring_view path)
 {
     std::wstring_view rest;
@@ -123,7 +89,8 @@ bool is_plain_absolute(std::wstring_view path)
         return false;
     // A trailing separator after the last name is allowed.
     const std::size_t count = names.back().empty() ? names.size() - 1 : names.size();
-    return count > 0 && std::all_of(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(count), is_plain_name);
+    return count > 0 && std::all_of(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(count),
+                                       [](std::wstring_view name) { return is_plain_name(name); });
 }
 
 bool is_within(std::wstring_view path, std::wstring_view folder)

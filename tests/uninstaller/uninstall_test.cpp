@@ -392,6 +392,42 @@ TEST_F(uninstall_run, an_example_the_user_edited_is_kept_like_a_changed_data_fil
 
 // Told apart by its size, a huge (sparse) data file is kept without being
 // read into memory.
+// Nothing to compare with: the file may hold the user's work, so it counts
+// as changed.
+TEST_F(uninstall_run, a_recorded_data_file_nothing_was_shipped_for_is_kept)
+{
+    install(false);
+    const fs::path styles = data_ / L"Styles.ini";
+    write_bytes(styles, "shipped or changed: nobody can tell");
+    uninstall_log log;
+    log.current = {{kind::directory, data_.wstring(), L"", true, -1},
+                   {kind::file, settings().wstring(), L"", true, 3},
+                   {kind::file, styles.wstring(), L"", true, 3},
+                   {kind::uninstall_key, L"", L"", true, -1}};
+    ASSERT_TRUE(log.write(options_.log_path, install_.wstring(), menu_.wstring()));
+
+    const uninstall_report report = run_uninstall(options_);
+    EXPECT_EQ(report.exit_code, uninstall_done);
+    EXPECT_TRUE(fs::exists(styles));
+    EXPECT_FALSE(fs::exists(settings())) << "the data file as shipped goes";
+    EXPECT_EQ(report.kept, std::vector<std::wstring>{styles.wstring()});
+    ASSERT_EQ(prompts_.count(prompt::remove_changed_files), 1);
+}
+
+// A second run after a partial uninstallation, or an entry the user removed
+// by hand: nothing to remove there is no failure.
+TEST_F(uninstall_run, an_uninstall_key_already_gone_still_ends_as_done)
+{
+    install();
+    ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, product_uninstall_key().c_str()), ERROR_SUCCESS);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, product_uninstall_key().c_str());
+    const uninstall_report report = run_uninstall(options_);
+    EXPECT_EQ(report.exit_code, uninstall_done);
+    EXPECT_TRUE(report.failed.empty());
+    EXPECT_FALSE(fs::exists(options_.log_path));
+    EXPECT_FALSE(fs::exists(install_.parent_path()));
+}
+
 TEST_F(uninstall_run, a_huge_changed_data_file_is_kept_without_reading_it_whole)
 {
     install();

@@ -143,6 +143,10 @@ std::vector<manifest_line> read_manifest(const fs::path& manifest)
             fields.push_back(field);
         if (fields.size() != 3)
             fail(manifest.string() + ":" + std::to_string(number) + ": expected source, destination and kind separated by tabs");
+        // The installer refuses such an archive; it is never written.
+        if (!is_safe_destination(utf16(fields[1]), utf16(std::filesystem::path(fields[0]).filename().string())))
+            fail(manifest.string() + ":" + std::to_string(number) + ": the destination \"" + fields[1] + "\" of \"" +
+                 fields[0] + "\" would leave the installation's folders (a known <token> first, then plain folder names)");
         lines.push_back({manifest.parent_path() / fields[0], fields[0], fields[1], parse_kind(fields[2])});
     }
     return lines;
