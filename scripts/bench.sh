@@ -188,7 +188,7 @@ for mode in pinned unpinned; do
     repeat headless "$mode" "$runs" "$build/tests/engine/bench_install.exe" "$installer_win" "$scratch_win"
     repeat floor "$mode" "$runs" "$build/tests/payload/bench_floor.exe" "$installer_win" "$scratch_win"
     repeat wizard "$mode" "$runs" "$build/tests/ui/bench_wizard.exe" install "$installer_win"
-    repeat paint "$mode" "$runs" "$build/tests/ui/bench_wizard.exe" first-paint "$installer_win" "$scratch_win\\first-paint"
+    repeat paint "$mode" "$runs" "$build/tests/ui/bench_wizard.exe" first-paint "$installer_win"
     [[ -n $peer ]] && peer_runs "$mode"
 done
 

@@ -73,15 +73,27 @@ void create_private_folder(const std::wstring& path)
 
 void ensure_private_folder(const std::wstring& path)
 {
-    try {
-        create_private_folder(path);
-        return;
+    // The path's own attributes tell a link, without following it (Wine
+    // reports it only this way, and makes a folder "through" it).
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            throw_error(error, "GetFileAttributesW");
+        try {
+            create_private_folder(path);
+            return;
+        }
+        catch (const std::system_error& e) {
+            if (e.code().value() != ERROR_ALREADY_EXISTS)
+                throw;
+        }
+        attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            throw_error(GetLastError(), "GetFileAttributesW");
     }
-    catch (const std::system_error& e) {
-        if (e.code().value() != ERROR_ALREADY_EXISTS)
-            throw;
-    }
-    // The folder itself, never what a link there points to.
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        throw_error(ERROR_CANT_ACCESS_FILE, "a link or a file stands where a private folder goes");
     const kernel_handle folder(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,

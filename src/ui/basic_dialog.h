@@ -44,8 +44,6 @@ public:
     virtual void on_get_min_max_info(MINMAXINFO*) {}
     virtual bool on_command(int /*id*/, int /*code*/) { return false; }
     virtual bool on_sys_command(int /*command*/) { return false; }
-    // Before the dialog paints; the painting itself is left to the system.
-    virtual void on_paint() {}
 
     // Without a parent: runs the dialog modally and returns the value given to
     // EndDialog (-1 when it cannot be created). With a parent: creates a

@@ -110,10 +110,6 @@ dlg_main& dlg_main::instance()
 
 void dlg_main::on_init()
 {
-    wchar_t stamp_file[MAX_PATH]{};
-    const DWORD length = GetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", stamp_file, MAX_PATH);
-    first_paint_file.assign(stamp_file, length < MAX_PATH ? length : 0);
-
     const RECT outer = window_rect_in_parent(hwnd);
     min_width = outer.right - outer.left;
     min_height = outer.bottom - outer.top;
@@ -255,6 +251,8 @@ void dlg_main::show_page(int index)
 bool dlg_main::on_command(int id, int)
 {
     installer_context& context = installer_context::instance();
+    if (installing && (id == IDOK || id == IDC_BACK || id == IDCANCEL))
+        return true;
     switch (id) {
     case IDOK:
         if (current_page == install_page && !context.installed) {
@@ -285,7 +283,9 @@ void dlg_main::install()
     for (int id : {IDC_BACK, IDOK, IDCANCEL})
         EnableWindow(item(id), FALSE);
 
+    installing = true;
     context.installed = dlg_install::instance().do_installation();
+    installing = false;
 
     EnableWindow(item(IDCANCEL), TRUE);
     EnableWindow(item(IDOK), TRUE);
@@ -295,27 +295,10 @@ void dlg_main::install()
     dlg_end::instance().show_final_text();
 }
 
-void dlg_main::on_paint()
-{
-    if (first_paint_file.empty())
-        return;
-    // The system time in 100 ns units, as GetProcessTimes gives the start.
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    const std::string stamp =
-        std::to_string((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
-    HANDLE file = CreateFileW(first_paint_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(file, stamp.data(), static_cast<DWORD>(stamp.size()), &written, nullptr);
-        CloseHandle(file);
-    }
-    first_paint_file.clear();
-}
-
 void dlg_main::leave()
 {
+    if (installing)
+        return;
     const installer_context& context = installer_context::instance();
     if (exit_needs_question(context.installed, context.existing_state, current_page)) {
         const int answer = message_box(load_string(1110), installer_title(true),

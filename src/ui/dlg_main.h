@@ -77,7 +77,6 @@ public:
     void on_get_min_max_info(MINMAXINFO* info) override;
     bool on_command(int id, int code) override;
     bool on_sys_command(int command) override;
-    void on_paint() override;
 
     void show_page(int index);
     void update_buttons();
@@ -85,9 +84,11 @@ public:
 
 private:
     HWND size_grip = nullptr;
-    // Where the first paint leaves its time stamp, for start-up measurements;
-    // empty unless HV_FIRST_PAINT_FILE asks for it, and after that paint.
-    std::wstring first_paint_file;
+    // While the installation runs nothing may leave the frame or turn its
+    // pages: its buttons are disabled, but Escape, the close box, Alt+F4 and
+    // the system menu's Close still arrive as commands (Wine sends them even
+    // for a disabled Cancel button).
+    bool installing = false;
 
     void install();
     void leave();

@@ -7,12 +7,17 @@
 #include <iterator>
 #include <set>
 
+#include <fmt/xchar.h>
+
 #include "core/product.h"
 #include "platform/kernel_handle.h"
 #include "platform/language.h"
+#include "platform/private_folder.h"
 #include "platform/registry.h"
+#include "platform/security.h"
 #include "platform/string_table.h"
 #include "platform/sync_objects.h"
+#include "platform/system_random.h"
 #include "product/registration.h"
 #include "records/backup.h"
 #include "uninstaller/uninstaller_ids.h"
@@ -89,22 +94,72 @@ bool is_running_process_file(const std::wstring& path, const std::wstring& own_p
     return !own_path.empty() && same_location(path, own_path);
 }
 
+// A folder name nobody can guess before it exists: 64 bits of the system's
+// random source.
+std::wstring unpredictable_name()
+{
+    std::uint64_t bits = 0;
+    system_random_bytes(&bits, sizeof bits);
+    return fmt::format(L"hv-uninstall-{:016x}", bits);
+}
+
+// Writes the copy of the running program, then holds it open for reading
+// only (no writing, no deleting, no renaming) until the copy has started.
+kernel_handle write_held_copy(const std::wstring& source, const std::wstring& copy)
+{
+    {
+        const kernel_handle in(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        const kernel_handle out(
+            CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!in || !out)
+            return {};
+        std::vector<char> block(1 << 16);
+        for (;;) {
+            DWORD read = 0;
+            DWORD written = 0;
+            if (!ReadFile(in.get(), block.data(), static_cast<DWORD>(block.size()), &read, nullptr))
+                return {};
+            if (read == 0)
+                break;
+            if (!WriteFile(out.get(), block.data(), read, &written, nullptr) || written != read)
+                return {};
+        }
+    }
+    return kernel_handle(
+        CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 // Starts a copy of the uninstaller in a fresh temporary folder that deletes
-// the original once this process has ended, then the emptied folders.
+// the original once this process has ended, then the emptied folders. The
+// folder gets a name nobody can guess, is made new (never one found there),
+// and when this program runs elevated only administrators and the system may
+// open it: the copy runs elevated too, so nobody else may swap it.
 bool start_self_removal(const std::wstring& own_path, const std::vector<std::wstring>& folders)
 {
     wchar_t temp[MAX_PATH + 1] = {};
     if (!GetTempPathW(MAX_PATH + 1, temp))
         return false;
-    const std::wstring folder = std::wstring(temp) + L"hv-uninstall-" + std::to_wstring(GetCurrentProcessId());
-    const std::wstring copy = folder + L"\\" + fs::path(own_path).filename().wstring();
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return false;
-    if (!CopyFileW(own_path.c_str(), copy.c_str(), FALSE)) {
-        RemoveDirectoryW(folder.c_str());
+    std::wstring folder;
+    try {
+        folder = std::wstring(temp) + unpredictable_name();
+        if (is_administrator())
+            create_private_folder(folder);
+        else if (!CreateDirectoryW(folder.c_str(), nullptr))
+            return false;
+    }
+    catch (const std::exception&) {
         return false;
     }
-    SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const std::wstring copy = folder + L"\\" + fs::path(own_path).filename().wstring();
+    const auto give_up = [&] {
+        DeleteFileW(copy.c_str());
+        RemoveDirectoryW(folder.c_str());
+        return false;
+    };
+    const kernel_handle held = write_held_copy(own_path, copy);
+    if (!held)
+        return give_up();
     std::wstring command = L"\"" + copy + L"\" /cleanup " + std::to_wstring(GetCurrentProcessId()) + L" \"" +
                            own_path + L"\"";
     for (const std::wstring& f : folders)
@@ -113,11 +168,8 @@ bool start_self_removal(const std::wstring& own_path, const std::vector<std::wst
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                        &process)) {
-        DeleteFileW(copy.c_str());
-        RemoveDirectoryW(folder.c_str());
-        return false;
-    }
+                        &process))
+        return give_up();
     kernel_handle thread(process.hThread);
     kernel_handle started(process.hProcess);
     return true;

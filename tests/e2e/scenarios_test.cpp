@@ -127,6 +127,55 @@ TEST_F(scenario, update_from_the_older_version_keeps_changed_data_and_leaves_the
         ADD_FAILURE() << to_utf8(change);
 }
 
+// Escape, the system menu's Close, Alt+F4 and a close request, all arriving
+// while the installation runs (posted behind the click on Install, so the
+// installation's own message pump serves them): none asks or leaves.
+TEST_F(scenario, nothing_leaves_the_wizard_while_it_installs)
+{
+    use_folder(default_install_folder());
+    {
+        wizard installer;
+        installer.quick_to_install_page();
+        const HWND frame = installer.frame();
+        PostMessageW(installer.button(IDOK), BM_CLICK, 0, 0);
+        PostMessageW(frame, WM_KEYDOWN, VK_ESCAPE, 1);
+        PostMessageW(frame, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+        PostMessageW(frame, WM_SYSCOMMAND, SC_CLOSE, 0);
+        PostMessageW(frame, WM_SYSKEYDOWN, VK_F4, 0x20000001);
+        PostMessageW(frame, WM_SYSKEYUP, VK_F4, 0xE0000001);
+        PostMessageW(frame, WM_CLOSE, 0, 0);
+        PostMessageW(frame, WM_COMMAND, IDCANCEL, 0);
+        // Until the installation has ended and the buttons are back.
+        const auto deadline = std::chrono::steady_clock::now() + 120s;
+        const auto ended = [&] {
+            const std::wstring status = installer.status();
+            return (status == L"Click on 'Next' to continue." || status.find(L"failed") != std::wstring::npos) &&
+                   drv::is_enabled(installer.button(IDOK)) && drv::is_enabled(installer.button(IDCANCEL));
+        };
+        while (!ended()) {
+            ASSERT_TRUE(IsWindow(frame) && IsWindowVisible(frame)) << "the frame went away during the installation";
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the installation did not end";
+            EnumThreadWindows(
+                GetWindowThreadProcessId(frame, nullptr),
+                [](HWND window, LPARAM) -> BOOL {
+                    wchar_t name[16] = {};
+                    GetClassNameW(window, name, 16);
+                    if (std::wstring(name) == L"#32770" && GetWindow(window, GW_OWNER))
+                        ADD_FAILURE() << "a question came up during the installation";
+                    return TRUE;
+                },
+                0);
+            Sleep(20);
+        }
+        EXPECT_TRUE(IsWindowVisible(frame));
+        EXPECT_EQ(installer.status(), L"Click on 'Next' to continue.");
+        EXPECT_EQ(installer.finish(), 0u);
+    }
+    expect_state(installed_state(true, true));
+    EXPECT_EQ(uninstall(install_folder_), 0u);
+    expect_same(before_, picture());
+}
+
 TEST_F(scenario, a_file_held_open_rolls_the_installation_back)
 {
     use_folder(default_install_folder());

@@ -3,7 +3,8 @@
 # while it runs, and when wine-run itself is killed its own session (program,
 # server, display, prefix copy) is ended by the watchdog without touching the
 # test run's session; relative paths work; a failing wineboot or prefix
-# setting fails the session start.
+# setting fails the session start; a whole session with an installation
+# leaves the home folder as it was.
 #   wine_scripts_test.sh SOURCE_DIR BUILD_DIR STATE_DIR WORK_DIR
 set -uo pipefail
 source_dir=$1
@@ -113,6 +114,32 @@ for failing in wineboot reg; do
     [[ ! -e $stub_state/prefix/.hv-ready ]] || fail "a prefix is marked ready although $failing failed"
     [[ -z $(ls "$stub_state/sessions" 2>/dev/null) ]] || fail "a session was left after $failing failed"
 done
+
+# 4. A whole session (start, a complete installation through the wizard,
+# stop) leaves the home folder as it was: the prefix's user folders are its
+# own, and Wine's menu builder writes no desktop entries. Only the compiler
+# cache and the agent tooling of a developer's machine are not Wine's.
+home_listing() {
+    find "$HOME" -xdev \( -path "$HOME/.cache/ccache" -o -path "$HOME/.claude" \) -prune -o \
+        -printf '%P %y %s %T@\n' 2>/dev/null | sort
+}
+installer=$build_dir/src/Quillmar3Setup.exe
+tour=$build_dir/tests/ui/wizard_tour.exe
+if [[ -f $installer && -f $tour ]]; then
+    home_before=$(home_listing)
+    mkdir -p "$work/tour-pictures"
+    as_windows() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
+    output=$(timeout 300 "$scripts/wine-run" "$private" "$tour" "$(as_windows "$installer")" \
+        "$(as_windows "$work/tour-pictures")" 2>&1)
+    rc=$?
+    [[ $rc -eq 0 && $output == *"Installation is complete."* ]] ||
+        fail "the installation through the wizard did not complete (exit code $rc): $(tail -5 <<<"$output")"
+    home_after=$(home_listing)
+    [[ $home_before == "$home_after" ]] ||
+        fail "the session changed the home folder: $(diff <(echo "$home_before") <(echo "$home_after") | head -20)"
+else
+    fail "the installer or the wizard tour is not built"
+fi
 
 if [[ $failures -ne 0 ]]; then
     echo "$failures failure(s)" >&2

@@ -8,10 +8,10 @@
 //     (Uninstall.exe /quiet), so every run starts from a prefix without the
 //     product.
 //
-//   bench_wizard first-paint INSTALLER STAMP_FILE
-//     start-up: from the installer's process start to the first paint of
-//     its frame (the frame writes the time stamp when HV_FIRST_PAINT_FILE
-//     names a file), then leaves the wizard.
+//   bench_wizard first-paint INSTALLER
+//     start-up: from the installer's process start to the moment its frame
+//     is shown and has nothing left to paint, watched from outside, then
+//     leaves the wizard.
 #include <windows.h>
 #include <psapi.h>
 
@@ -173,14 +173,42 @@ int install(const std::wstring& program)
     return uninstalled ? 0 : 1;
 }
 
-int first_paint(const std::wstring& program, const fs::path& stamp_file)
+std::uint64_t system_time()
 {
-    std::error_code ignored;
-    fs::remove(stamp_file, ignored);
-    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", stamp_file.c_str());
-    drv::process installer(program, L"");
-    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", nullptr);
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
 
+// The installer's frame, once it is shown and painted: the window is
+// visible and its update region is empty.
+HWND painted_frame(DWORD process_id)
+{
+    struct search {
+        DWORD process_id;
+        HWND found = nullptr;
+    } find{process_id};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& s = *reinterpret_cast<search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            wchar_t name[16] = {};
+            GetClassNameW(window, name, 16);
+            if (owner == s.process_id && std::wstring(name) == L"#32770" && IsWindowVisible(window) &&
+                !GetUpdateRect(window, nullptr, FALSE)) {
+                s.found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&find));
+    return find.found;
+}
+
+int first_paint(const std::wstring& program)
+{
+    drv::process installer(program, L"");
     FILETIME created{}, exited{}, kernel{}, user{};
     if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, installer.id())) {
         GetProcessTimes(process, &created, &exited, &kernel, &user);
@@ -188,12 +216,14 @@ int first_paint(const std::wstring& program, const fs::path& stamp_file)
     }
     const std::uint64_t start = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
     std::uint64_t stamp = 0;
-    for (const double deadline = now() + 60; stamp == 0; Sleep(2)) {
-        if (now() > deadline)
+    for (const double deadline = now() + 60; !stamp;) {
+        if (painted_frame(installer.id()))
+            stamp = system_time();
+        else if (now() > deadline)
             throw drv::driver_error("the frame did not paint");
-        std::ifstream(stamp_file) >> stamp;
+        else
+            Sleep(1);
     }
-    fs::remove(stamp_file, ignored);
 
     leave(installer, drv::wait_for_dialog(installer.id(), 60s));
     if (start == 0 || stamp < start)
@@ -210,9 +240,9 @@ int wmain(int argc, wchar_t** argv)
         const std::wstring mode = argc > 1 ? argv[1] : L"";
         if (mode == L"install" && argc == 3)
             return install(argv[2]);
-        if (mode == L"first-paint" && argc == 4)
-            return first_paint(argv[2], argv[3]);
-        std::printf("usage: bench_wizard install INSTALLER | first-paint INSTALLER STAMP_FILE\n");
+        if (mode == L"first-paint" && argc == 3)
+            return first_paint(argv[2]);
+        std::printf("usage: bench_wizard install INSTALLER | first-paint INSTALLER\n");
         return 2;
     }
     catch (const std::exception& e) {

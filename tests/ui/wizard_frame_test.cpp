@@ -110,53 +110,56 @@ TEST_F(WizardFrame, LanguageListHasAFlagForEveryLanguage)
     EXPECT_EQ(height, 12);
 }
 
-TEST_F(WizardFrame, FirstPaintLeavesItsTimeStampOnlyWhenAsked)
+// The installer runs elevated: it never writes where a variable of the
+// (user's) environment says, as an earlier start-up measurement hook did.
+TEST_F(WizardFrame, PaintingWritesNothingAnEnvironmentVariableNames)
 {
-    const std::filesystem::path stamp_file =
+    const std::filesystem::path target =
         std::filesystem::temp_directory_path() / ("hv-first-paint-" + std::to_string(GetCurrentProcessId()));
-    std::filesystem::remove(stamp_file);
-    auto system_time = [] {
-        FILETIME now{};
-        GetSystemTimeAsFileTime(&now);
-        return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    };
-    auto paint = [this] {
-        ShowWindow(frame.get(), SW_SHOW);
-        InvalidateRect(frame.get(), nullptr, TRUE);
-        UpdateWindow(frame.get());
-        test_support::process_messages();
-    };
-    auto reopen = [this] {
-        frame.reset();
-        frame = test_support::test_window(CreateDialogParamW(resource_module(), MAKEINTRESOURCEW(IDD_WIZARD), nullptr,
-                                                             basic_dialog::dialog_proc,
-                                                             reinterpret_cast<LPARAM>(&dlg_main::instance())));
-        ASSERT_TRUE(frame);
-    };
-
-    // Asked for once and no longer when the next frame opens.
-    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", stamp_file.c_str());
-    reopen();
+    { std::ofstream(target) << "the user's file"; }
+    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", target.c_str());
+    frame.reset();
+    frame = test_support::test_window(CreateDialogParamW(resource_module(), MAKEINTRESOURCEW(IDD_WIZARD), nullptr,
+                                                         basic_dialog::dialog_proc,
+                                                         reinterpret_cast<LPARAM>(&dlg_main::instance())));
+    ASSERT_TRUE(frame);
+    ShowWindow(frame.get(), SW_SHOW);
+    InvalidateRect(frame.get(), nullptr, TRUE);
+    UpdateWindow(frame.get());
+    test_support::process_messages();
     SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", nullptr);
-    reopen();
-    std::filesystem::remove(stamp_file);
-    paint();
-    EXPECT_FALSE(std::filesystem::exists(stamp_file)) << "a stamp without the variable";
+    std::string content;
+    std::getline(std::ifstream(target), content);
+    EXPECT_EQ(content, "the user's file");
+    std::filesystem::remove(target);
+}
 
-    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", stamp_file.c_str());
-    const std::uint64_t before = system_time();
-    reopen();
-    paint();
-    const std::uint64_t after = system_time();
-    SetEnvironmentVariableW(L"HV_FIRST_PAINT_FILE", nullptr);
-    std::uint64_t stamp = 0;
-    std::ifstream(stamp_file) >> stamp;
-    EXPECT_GE(stamp, before);
-    EXPECT_LE(stamp, after);
+}
 
-    std::filesystem::remove(stamp_file);
-    paint();
-    EXPECT_FALSE(std::filesystem::exists(stamp_file)) << "only the first paint leaves a stamp";
+namespace {
+
+// The About box's icon keeps the rectangle of its template (9, 6, 20, 20
+// dialog units): a plain ICON statement would lose the size.
+TEST(AboutBox, TheIconFillsTheRectangleOfTheTemplate)
+{
+    test_support::test_window about(CreateDialogParamW(resource_module(), MAKEINTRESOURCEW(IDD_ABOUT), nullptr,
+                                                       about_dialog_proc, 0));
+    ASSERT_TRUE(about);
+    HWND icon = nullptr;
+    for (HWND child = GetWindow(about.get(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            icon = child;
+    ASSERT_TRUE(icon);
+    EXPECT_TRUE(SendMessageW(icon, STM_GETICON, 0, 0)) << "no icon shown";
+    RECT expected{9, 6, 9 + 20, 6 + 20};
+    ASSERT_TRUE(MapDialogRect(about.get(), &expected));
+    RECT actual{};
+    GetWindowRect(icon, &actual);
+    MapWindowPoints(nullptr, about.get(), reinterpret_cast<POINT*>(&actual), 2);
+    EXPECT_EQ(actual.left, expected.left);
+    EXPECT_EQ(actual.top, expected.top);
+    EXPECT_EQ(actual.right, expected.right);
+    EXPECT_EQ(actual.bottom, expected.bottom);
 }
 
 }
