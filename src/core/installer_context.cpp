@@ -1,6 +1,6 @@
 #include "core/installer_context.h"
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/error_text.h"
 #include "platform/module_path.h"
 #include "platform/security.h"

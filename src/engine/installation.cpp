@@ -12,7 +12,7 @@
 
 #include <fmt/xchar.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "engine/file_policy.h"
 #include "engine/uninstall_registration.h"
 #include "payload/compress_error.h"

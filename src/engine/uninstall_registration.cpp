@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/registry.h"
 #include "records/backup.h"
 #include "records/uninstall_log.h"

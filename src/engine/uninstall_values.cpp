@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/registry.h"
 
 std::vector<uninstall_value> uninstall_values(const std::wstring& program_path,

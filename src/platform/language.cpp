@@ -7,7 +7,7 @@
 
 #include <locale.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/registry.h"
 
 namespace {

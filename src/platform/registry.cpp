@@ -4,7 +4,7 @@
 #include <system_error>
 #include <vector>
 
-#include "core/product.h"
+#include "identity/product.h"
 
 namespace {
 

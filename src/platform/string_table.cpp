@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "core/product.h"
+#include "identity/product.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "platform/version_info.h"
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/language.h"
 #include "platform/system_library.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/language.h"
 #include "platform/module_path.h"
 #include "platform/string_table.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <system_error>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/registry.h"
 
 namespace {

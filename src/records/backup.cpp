@@ -8,7 +8,7 @@
 #include <optional>
 #include <random>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/kernel_handle.h"
 #include "platform/known_folders.h"
 #include "platform/path_rules.h"

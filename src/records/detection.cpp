@@ -2,7 +2,7 @@
 
 #include "platform/path_rules.h"
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/module_path.h"
 #include "platform/registry.h"
 #include "platform/version_info.h"

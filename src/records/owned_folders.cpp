@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/path_rules.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "records/shell_link.h"
 #include "records/uninstall_log.h"
 

@@ -10,7 +10,7 @@
 
 #include <fmt/xchar.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/kernel_handle.h"
 #include "records/backup.h"
 #include "records/text_file.h"

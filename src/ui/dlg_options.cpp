@@ -1,7 +1,7 @@
 #include "ui/dlg_options.h"
 
 #include "core/installer_context.h"
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/known_folders.h"
 #include "platform/string_table.h"
 #include "resources/resource_ids.h"

@@ -1,7 +1,7 @@
 #include "ui/dlg_start.h"
 
 #include "core/installer_context.h"
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/language.h"
 #include "platform/string_table.h"
 #include "platform/version_info.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/module_path.h"
 #include "platform/string_table.h"
 #include "platform/sync_objects.h"

@@ -9,7 +9,7 @@
 
 #include <fmt/xchar.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/kernel_handle.h"
 #include "platform/language.h"
 #include "platform/private_folder.h"

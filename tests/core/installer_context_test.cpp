@@ -1,7 +1,7 @@
 #include "core/installer_context.h"
 #include "records/backup.h"
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/error_text.h"
 #include "platform/registry.h"
 #include "platform/security.h"

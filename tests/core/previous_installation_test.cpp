@@ -2,7 +2,7 @@
 // and desktop-shortcut choice become this installation's proposals.
 #include "core/installer_context.h"
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/registry.h"
 #include "platform/language.h"
 #include "support/registry_sandbox.h"

@@ -1,4 +1,4 @@
-#include "core/product.h"
+#include "identity/product.h"
 
 #include <stdexcept>
 

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "engine/entry_checks.h"
 #include "platform/registry.h"
 #include "records/backup.h"

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/registry.h"
 #include "engine/entry_checks.h"
 #include "support/registry_sandbox.h"

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "support/registry_sandbox.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // so these checks run alone in a process of their own and in this order.
 #include "platform/version_info.h"
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

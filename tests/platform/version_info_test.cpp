@@ -1,6 +1,6 @@
 #include "platform/version_info.h"
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

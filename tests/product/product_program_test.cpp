@@ -13,7 +13,7 @@
 #include "platform/registry.h"
 #include "platform/string_table.h"
 #include "platform/sync_objects.h"
-#include "core/product.h"
+#include "identity/product.h"
 #include "product/command_line.h"
 #include "product/product_ids.h"
 #include "product/product_language.h"

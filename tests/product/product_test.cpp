@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/language.h"
 #include "platform/registry.h"
 #include "platform/version_info.h"

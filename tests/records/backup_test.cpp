@@ -14,7 +14,7 @@
 #include <boost/crc.hpp>
 #include <gtest/gtest.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/registry.h"
 #include "records/log_test_support.h"
 #include "records/uninstall_log.h"

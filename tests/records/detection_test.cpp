@@ -1,6 +1,6 @@
 #include "records/detection.h"
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/module_path.h"
 #include "platform/registry.h"
 #include "log_test_support.h"

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/com.h"
 #include "records/log_test_support.h"
 

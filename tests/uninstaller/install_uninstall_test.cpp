@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "engine/installation.h"
 #include "payload/placeholders.h"
 #include "platform/registry.h"

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/product.h"
+#include "identity/product.h"
 #include "platform/kernel_handle.h"
 #include "platform/language.h"
 #include "platform/registry.h"
