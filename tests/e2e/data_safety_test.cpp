@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,32 +39,31 @@ void write_text(const fs::path& path, const std::string& text)
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-// Adds records to the installed log as a user who can write the
+// Changes the records of the installed log as a user who can write the
 // installation folder could.
-void add_to_log(const std::wstring& folder, const std::vector<log_record>& records)
+void change_log(const std::wstring& folder, const std::function<void(std::vector<log_record>&)>& change)
 {
     const fs::path file = fs::path(folder) / uninstall_log_name;
     uninstall_log log;
     ASSERT_TRUE(log.read(file));
-    log.current = log.previous;
+    log.current = std::move(log.previous);
     log.previous.clear();
+    change(log.current);
     const std::wstring install_folder = log.install_folder;
     const std::wstring shortcut_folder = log.shortcut_folder;
-    log.current.insert(log.current.end(), records.begin(), records.end());
     ASSERT_TRUE(log.write(file, install_folder, shortcut_folder));
+}
+
+void add_to_log(const std::wstring& folder, const std::vector<log_record>& records)
+{
+    change_log(folder, [&](std::vector<log_record>& all) { all.insert(all.end(), records.begin(), records.end()); });
 }
 
 void remove_from_log(const std::wstring& folder, const std::vector<log_record>& records)
 {
-    const fs::path file = fs::path(folder) / uninstall_log_name;
-    uninstall_log log;
-    ASSERT_TRUE(log.read(file));
-    log.current = log.previous;
-    log.previous.clear();
-    std::erase_if(log.current, [&](const log_record& r) { return std::find(records.begin(), records.end(), r) != records.end(); });
-    const std::wstring install_folder = log.install_folder;
-    const std::wstring shortcut_folder = log.shortcut_folder;
-    ASSERT_TRUE(log.write(file, install_folder, shortcut_folder));
+    change_log(folder, [&](std::vector<log_record>& all) {
+        std::erase_if(all, [&](const log_record& r) { return std::find(records.begin(), records.end(), r) != records.end(); });
+    });
 }
 
 class data_safety : public scenario {
