@@ -36,31 +36,95 @@ bool is_missing(DWORD error)
     throw std::system_error(static_cast<int>(error), std::system_category(), what);
 }
 
-// Clears the read-only attribute; false when the object does not exist.
-bool make_writable(const std::wstring& path)
+// The path as the system names an open object, for comparing: without the
+// "\\?\" prefix, in upper case.
+std::wstring comparable(std::wstring path)
 {
+    if (path.starts_with(L"\\\\?\\UNC\\"))
+        path = L"\\" + path.substr(7);
+    else if (path.starts_with(L"\\\\?\\"))
+        path = path.substr(4);
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/'))
+        path.pop_back();
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+    return path;
+}
+
+std::wstring full_path(const std::wstring& path)
+{
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = size ? GetFullPathNameW(path.c_str(), size, full.data(), nullptr) : 0;
+    if (!length || length >= size)
+        throw_error(GetLastError(), "GetFullPathNameW");
+    full.resize(length);
+    return full;
+}
+
+// Deletes what is at `path` itself. A link (a junction or a symbolic link)
+// is removed as a link, never what it points to; anything else is opened
+// without following links and deleted through that handle, and only when
+// the system still names it `path`: a link on the way (a folder of the
+// installation replaced by a junction) would otherwise lead the deletion
+// elsewhere. A missing object counts as deleted.
+void remove_object(const std::wstring& path, const char* what)
+{
+    if (path.empty())
+        return;
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         if (is_missing(error))
-            return false;
-        throw_error(error, "GetFileAttributesW");
+            return;
+        throw_error(error, what);
     }
-    if ((attributes & FILE_ATTRIBUTE_READONLY) &&
-        !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-        throw_error(GetLastError(), "SetFileAttributesW");
-    return true;
-}
-
-void remove_object(const std::wstring& path, BOOL(WINAPI* remove)(LPCWSTR), const char* what)
-{
-    if (path.empty() || !make_writable(path))
-        return;
-    if (!remove(path.c_str())) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // DeleteFileW removes a file link, and under Wine a folder link too
+        // (its RemoveDirectoryW looks through the link); Windows refuses it
+        // for a junction, which RemoveDirectoryW removes as a link.
+        if (DeleteFileW(path.c_str()) || is_missing(GetLastError()))
+            return;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryW(path.c_str()))
+            return;
+        throw_error(GetLastError(), what);
+    }
+    const kernel_handle object(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+    if (!object) {
         const DWORD error = GetLastError();
-        if (!is_missing(error))
-            throw_error(error, what);
+        if (is_missing(error))
+            return;
+        throw_error(error, what);
     }
+    std::wstring final_path(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(object.get(), final_path.data(), static_cast<DWORD>(final_path.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= final_path.size()) {
+        final_path.resize(length + 1);
+        length = GetFinalPathNameByHandleW(object.get(), final_path.data(), static_cast<DWORD>(final_path.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    if (!length || length >= final_path.size())
+        throw_error(GetLastError(), "GetFinalPathNameByHandleW");
+    final_path.resize(length);
+    if (comparable(final_path) != comparable(full_path(path)))
+        throw_error(ERROR_CANT_ACCESS_FILE, "reached through a link");
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(object.get(), FileBasicInfo, &basic, sizeof basic))
+        throw_error(GetLastError(), "GetFileInformationByHandleEx");
+    if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+        basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        if (!basic.FileAttributes)
+            basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        if (!SetFileInformationByHandle(object.get(), FileBasicInfo, &basic, sizeof basic))
+            throw_error(GetLastError(), "SetFileInformationByHandle");
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (!SetFileInformationByHandle(object.get(), FileDispositionInfo, &disposition, sizeof disposition))
+        throw_error(GetLastError(), what);
 }
 
 // Holds a privilege enabled for the lifetime of a registry step.
@@ -348,12 +412,12 @@ void replace_file(const std::wstring& target, std::string_view bytes, DWORD attr
 
 void remove_file(const std::wstring& path)
 {
-    remove_object(path, DeleteFileW, "DeleteFileW");
+    remove_object(path, "DeleteFileW");
 }
 
 void remove_folder(const std::wstring& path)
 {
-    remove_object(path, RemoveDirectoryW, "RemoveDirectoryW");
+    remove_object(path, "RemoveDirectoryW");
 }
 
 void uninstall_log::add_uninstall_key(const reg_key& key)

@@ -1,0 +1,95 @@
+// Links a standard user can put where the installation's folders are (a
+// Unix link inside the prefix, which Wine follows as Windows follows a
+// junction; with_link_maker.sh makes them on request): the uninstaller
+// deletes nothing through them.
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "e2e/scenario.h"
+
+namespace {
+
+using namespace e2e;
+
+// Asks the helper outside Wine for a link at `link` pointing to `target`,
+// or to remove the link when `target` is empty (Wine cannot: its
+// RemoveDirectoryW and DeleteFileW look through a link to a folder).
+void make_link(const fs::path& link, const fs::path& target, const char* answer = "made\n")
+{
+    const fs::path requests = from_utf8(std::getenv("HV_LINK_REQUESTS"));
+    const fs::path request = requests / L"link.request";
+    {
+        std::ofstream out(request, std::ios::binary);
+        out << to_utf8(link.wstring()) << "\n" << to_utf8(target.wstring()) << "\n";
+    }
+    const fs::path done = requests / L"link.done";
+    for (int i = 0; i < 300 && !fs::exists(done); ++i)
+        Sleep(100);
+    ASSERT_TRUE(fs::exists(done)) << "the link helper did not answer";
+    EXPECT_EQ(read_text(done), answer);
+    fs::remove(done);
+}
+
+unsigned long uninstall_quietly(const std::wstring& folder)
+{
+    const fs::path temp = fs::temp_directory_path() / ("hv-e2e-links-" + std::to_string(GetCurrentProcessId()));
+    fs::create_directories(temp);
+    test_support::temp_folder_guard temp_folder(temp);
+    const unsigned long code = test_support::run_process(folder + L"\\Uninstall.exe", L"/quiet", 120000);
+    std::error_code ignored;
+    fs::remove_all(temp, ignored);
+    return code;
+}
+
+class links : public scenario {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("HV_LINK_REQUESTS")) {
+            const char* why = std::getenv("HV_LINK_MAKER_UNAVAILABLE");
+            GTEST_SKIP() << "no link helper: " << (why ? why : "run through with_link_maker.sh");
+        }
+        scenario::SetUp();
+    }
+};
+
+TEST_F(links, the_uninstaller_deletes_nothing_through_a_link_in_place_of_the_examples_folder)
+{
+    use_folder(default_install_folder());
+    {
+        wizard installer;
+        installer.quick_to_install_page();
+        ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        EXPECT_EQ(installer.finish(), 0u);
+    }
+    // Another folder holding files named and made like the examples, and the
+    // examples folder moved aside and replaced by a link to it.
+    const fs::path examples = examples_folder();
+    const fs::path moved = examples.wstring() + L" (moved)";
+    const fs::path victim = expand(L"%SystemDrive%\\hv-victim folder");
+    fs::create_directories(victim);
+    for (const auto& entry : fs::directory_iterator(examples))
+        fs::copy_file(entry.path(), victim / entry.path().filename());
+    const fact_set victim_before = capture({victim.wstring()}, {});
+    fs::rename(examples, moved);
+    make_link(examples, victim);
+    ASSERT_TRUE(GetFileAttributesW(examples.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "no link was made";
+
+    EXPECT_EQ(uninstall_quietly(install_folder_), 4u) << "the uninstallation could not be complete";
+    expect_same(victim_before, capture({victim.wstring()}, {}));
+
+    // With the link gone and the examples back, the next run finishes.
+    make_link(examples, {}, "removed\n");
+    EXPECT_TRUE(fs::exists(victim / L"Letter.qmd"));
+    EXPECT_TRUE(fs::exists(victim / L"Letter.qmd"));
+    fs::rename(moved, examples);
+    EXPECT_EQ(uninstall(install_folder_), 0u);
+    expect_same(before_, picture());
+    std::error_code ignored;
+    fs::remove_all(victim, ignored);
+}
+
+}
