@@ -18,6 +18,7 @@
 #include "payload/compress_error.h"
 #include "payload/extractor.h"
 #include "payload/memstream.h"
+#include "platform/path_rules.h"
 #include "platform/private_folder.h"
 #include "platform/security.h"
 #include "platform/string_table.h"
@@ -147,7 +148,8 @@ private:
     // installation writes to are neither acted on nor carried into the new log.
     void drop_unowned_previous_records()
     {
-        owned_folders owned = owned_folders_for(request_.install_folder, sources_.lookup);
+        owned_folders& owned = owned_;
+        owned = owned_folders_for(request_.install_folder, sources_.lookup);
         if (!request_.menu_folder.empty())
             owned.menu_folders.push_back(request_.menu_folder);
         if (const std::wstring desktop = desktop_folder(sources_.known_folder); !desktop.empty())
@@ -267,10 +269,27 @@ private:
 
     notification::result on(const notification::finished&) { return notification::result::proceed; }
 
+    // A folder of the installation that a user replaced by a link (before a
+    // first installation, or since the last) would have the installation
+    // write, and widen access, wherever the link points.
+    void refuse_links_on_the_way(const std::wstring& destination) const
+    {
+        std::wstring link;
+        for (const std::wstring& folder : owned_.data_folders)
+            if (link.empty())
+                link = first_link_from(folder, destination);
+        for (const std::wstring& desktop : owned_.desktop_folders)
+            if (link.empty() && is_strictly_within(destination, desktop))
+                link = first_link_from(fs::path(destination).parent_path().wstring(), destination);
+        if (!link.empty())
+            throw std::system_error(ERROR_CANT_ACCESS_FILE, std::system_category(), "a link stands in the way");
+    }
+
     notification::result on(const notification::file_begin& begin)
     {
         const payload_entry& entry = begin.entry;
         const std::wstring destination = entry.destination.wstring();
+        refuse_links_on_the_way(destination);
         if (entry.kind == payload_kind::program)
             program_path_ = destination;
         else if (entry.kind == payload_kind::uninstaller)
@@ -410,6 +429,7 @@ private:
     std::vector<std::wstring> cleanup_paths_;
     std::istream* stream_ = nullptr;
     int percent_ = -1;
+    owned_folders owned_;
 };
 
 }

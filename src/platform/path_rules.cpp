@@ -102,3 +102,26 @@ bool is_strictly_within(std::wstring_view path, std::wstring_view folder)
 {
     return within(path, folder, true);
 }
+
+std::wstring first_link_from(std::wstring_view folder, std::wstring_view path)
+{
+    if (!is_within(path, folder))
+        return {};
+    std::wstring part(folder);
+    while (part.size() > 3 && is_separator(part.back()))
+        part.pop_back();
+    const std::wstring whole(path);
+    for (;;) {
+        const DWORD attributes = GetFileAttributesW(part.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return {}; // nothing deeper exists either
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return part;
+        if (part.size() >= whole.size())
+            return {};
+        std::size_t next = part.size() + 1;
+        while (next < whole.size() && !is_separator(whole[next]))
+            ++next;
+        part = whole.substr(0, next);
+    }
+}

@@ -80,3 +80,8 @@ bool is_plain_absolute(std::wstring_view path);
 // without regard to case ("\" and "/" alike, trailing separators ignored).
 bool is_within(std::wstring_view path, std::wstring_view folder);
 bool is_strictly_within(std::wstring_view path, std::wstring_view folder);
+
+// The first existing part of `path`, from `folder` itself down to `path`,
+// that is a link (a junction or symbolic link, seen without following it);
+// empty when there is none or `path` does not lie in `folder`.
+std::wstring first_link_from(std::wstring_view folder, std::wstring_view path);

@@ -92,4 +92,33 @@ TEST_F(links, the_uninstaller_deletes_nothing_through_a_link_in_place_of_the_exa
     fs::remove_all(victim, ignored);
 }
 
+// A user who can create folders below the common application data makes the
+// maker's folder there a link to a system folder before the first
+// installation: the installation writes nothing through it and widens no
+// access there, but stops and is rolled back.
+TEST_F(links, an_installation_writes_nothing_through_a_link_in_place_of_a_data_folder)
+{
+    use_folder(default_install_folder());
+    const fs::path system_folder = expand(L"%SystemDrive%\\hv-system folder");
+    fs::create_directories(system_folder);
+    { std::ofstream(system_folder / L"system.ini", std::ios::binary) << "system"; }
+    const fact_set system_before = capture({system_folder.wstring()}, {});
+    const fs::path maker = expand(L"%ProgramData%\\Halden & Voss");
+    make_link(maker, system_folder);
+    ASSERT_TRUE(GetFileAttributesW(maker.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "no link was made";
+    before_ = picture();
+    {
+        wizard installer;
+        installer.quick_to_install_page();
+        EXPECT_FALSE(installer.install());
+        EXPECT_EQ(installer.status(), L"Installation failed (Error Code 1:00000780).") << "ERROR_CANT_ACCESS_FILE";
+        EXPECT_EQ(installer.leave(), 0u);
+    }
+    expect_same(system_before, capture({system_folder.wstring()}, {}));
+    expect_same(before_, picture());
+    make_link(maker, {}, "removed\n");
+    std::error_code ignored;
+    fs::remove_all(system_folder, ignored);
+}
+
 }
