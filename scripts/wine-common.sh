@@ -14,6 +14,9 @@ wine_setup_env() {
     # No Mono or Gecko offers; and no debugger, so a program that crashes
     # ends at once with a failure instead of waiting for the test's timeout.
     export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
+    # Wine's menu builder turns every shortcut a program makes into a desktop
+    # entry in the Unix home folder: never in our sessions.
+    [[ $WINEDLLOVERRIDES == *winemenubuilder* ]] || WINEDLLOVERRIDES+=";winemenubuilder.exe=d"
     export WINEARCH=win64
     wine_loader=$(command -v wine64 || true)
     [[ -n $wine_loader ]] || wine_loader=/usr/lib/wine/wine64
@@ -77,7 +80,9 @@ wine_stop_tag() {
 # files.
 wine_ensure_template() {
     local state=$1 template=$1/prefix version
-    version=$("$wine_loader" --version 2>/dev/null)
+    # The marker names the prefix's layout too, so a prefix made before a
+    # change of it is made again.
+    version="$("$wine_loader" --version 2>/dev/null); home folder untouched"
     (
         flock 9
         [[ -f $template/.hv-ready && $(cat "$template/.hv-ready") == "$version" ]] && exit 0
@@ -98,7 +103,27 @@ wine_ensure_template() {
             "$wine_server" -k 2>/dev/null
             exit 1
         fi
+        # Nor does the menu builder write desktop entries into the home folder,
+        # whatever a session's WINEDLLOVERRIDES says.
+        if ! "$wine_loader" reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d "" /f \
+            </dev/null >>"$state/wineboot.log" 2>&1; then
+            echo "wine: cannot switch the menu builder off in the prefix (see $state/wineboot.log)" >&2
+            "$wine_server" -k 2>/dev/null
+            exit 1
+        fi
         timeout 120 "$wine_server" -w
+        # A fresh prefix links the user's Desktop, Documents, Downloads, Music,
+        # Pictures, Videos and Templates to the Unix home folder: what a test
+        # puts there would land in the home folder, outlive the run and be seen
+        # by other runs. Every link of the user folders becomes a folder of the
+        # prefix.
+        local link
+        while IFS= read -r -d '' link; do
+            if ! { rm -f "$link" && mkdir "$link"; }; then
+                echo "wine: cannot replace the link $link by a folder" >&2
+                exit 1
+            fi
+        done < <(find "$template/drive_c/users" -type l -print0)
         # The caption buttons of unmanaged windows are drawn with Marlett;
         # Wine finds it only among the prefix's fonts.
         local marlett
