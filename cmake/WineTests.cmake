@@ -49,3 +49,15 @@ function(hv_add_test name)
     add_test(NAME ${name} COMMAND ${target} --gtest_brief=1)
     hv_wine_test_properties(${name} TIMEOUT ${arg_TIMEOUT})
 endfunction()
+
+# hv_add_unprivileged_test(NAME TARGET)
+# The test program of TARGET run once more as an unprivileged Unix user, in a
+# prefix of its own (scripts/wine-unprivileged): there a read-only file
+# refuses to be opened for writing as on Windows, where root writes through.
+# Skipped when the tests do not run as root.
+function(hv_add_unprivileged_test name target)
+    add_test(NAME ${name}
+             COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-unprivileged ${CMAKE_CURRENT_BINARY_DIR}/${name}-work
+                     $<TARGET_FILE:${target}> --gtest_brief=1)
+    set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 ENVIRONMENT "${HV_TEST_ENVIRONMENT}")
+endfunction()

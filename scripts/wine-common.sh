@@ -82,7 +82,7 @@ wine_ensure_template() {
     local state=$1 template=$1/prefix version
     # The marker names the prefix's layout too, so a prefix made before a
     # change of it is made again.
-    version="$("$wine_loader" --version 2>/dev/null); home folder untouched"
+    version="$("$wine_loader" --version 2>/dev/null); no links out of the user folders"
     (
         flock 9
         [[ -f $template/.hv-ready && $(cat "$template/.hv-ready") == "$version" ]] && exit 0
@@ -113,17 +113,17 @@ wine_ensure_template() {
         fi
         timeout 120 "$wine_server" -w
         # A fresh prefix links the user's Desktop, Documents, Downloads, Music,
-        # Pictures and Videos to the Unix home folder: what a test puts there
-        # would land in the home folder, outlive the run and be seen by other
-        # runs. They become folders of the prefix.
+        # Pictures, Videos and Templates to the Unix home folder: what a test
+        # puts there would land in the home folder, outlive the run and be seen
+        # by other runs. Every link of the user folders becomes a folder of the
+        # prefix.
         local link
-        for link in "$template"/drive_c/users/*/*; do
-            [[ -L $link ]] || continue
+        while IFS= read -r -d '' link; do
             if ! { rm -f "$link" && mkdir "$link"; }; then
                 echo "wine: cannot replace the link $link by a folder" >&2
                 exit 1
             fi
-        done
+        done < <(find "$template/drive_c/users" -type l -print0)
         # The caption buttons of unmanaged windows are drawn with Marlett;
         # Wine finds it only among the prefix's fonts.
         local marlett

@@ -3,8 +3,9 @@
 # while it runs, and when wine-run itself is killed its own session (program,
 # server, display, prefix copy) is ended by the watchdog without touching the
 # test run's session; relative paths work; a failing wineboot or prefix
-# setting fails the session start; a whole session with an installation
-# leaves the home folder as it was.
+# setting fails the session start; a whole session, from a new template
+# prefix to a complete installation through the wizard, leaves the home
+# folder as it found it.
 #   wine_scripts_test.sh SOURCE_DIR BUILD_DIR STATE_DIR WORK_DIR
 set -uo pipefail
 source_dir=$1
@@ -15,6 +16,8 @@ work=$4-$$
 scripts=$source_dir/scripts
 driver=$build_dir/tests/driver/ui_driver.exe
 sample=$build_dir/tests/driver/ui_driver_frame_sample.exe
+tour=$build_dir/tests/ui/wizard_tour.exe
+installer=$build_dir/src/Quillmar3Setup.exe
 failures=0
 
 fail() {
@@ -115,30 +118,58 @@ for failing in wineboot reg; do
     [[ -z $(ls "$stub_state/sessions" 2>/dev/null) ]] || fail "a session was left after $failing failed"
 done
 
-# 4. A whole session (start, a complete installation through the wizard,
-# stop) leaves the home folder as it was: the prefix's user folders are its
-# own, and Wine's menu builder writes no desktop entries. Only the compiler
-# cache and the agent tooling of a developer's machine are not Wine's.
-home_listing() {
-    find "$HOME" -xdev \( -path "$HOME/.cache/ccache" -o -path "$HOME/.claude" \) -prune -o \
-        -printf '%P %y %s %T@\n' 2>/dev/null | sort
+# 4. Nothing of a session reaches the home folder: no links of the prefix's
+# user folders into it, no desktop entries of Wine's menu builder, no caches.
+# The session gets a home folder of its own, laid out like a user's, so that
+# the comparison is exact: the machine's real home changes all the time
+# through other programs (compiler caches, other users' runs). Its template
+# is made under that home too, as the build's was under the real one.
+user_links() {
+    find "$1/drive_c/users" -type l -printf '%p -> %l\n' 2>/dev/null
 }
-installer=$build_dir/src/Quillmar3Setup.exe
-tour=$build_dir/tests/ui/wizard_tour.exe
-if [[ -f $installer && -f $tour ]]; then
-    home_before=$(home_listing)
-    mkdir -p "$work/tour-pictures"
-    as_windows() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
-    output=$(timeout 300 "$scripts/wine-run" "$private" "$tour" "$(as_windows "$installer")" \
-        "$(as_windows "$work/tour-pictures")" 2>&1)
+menu_builder_off() {
+    grep -A20 -F '[Software\\Wine\\DllOverrides]' "$1/user.reg" | grep -q '^"winemenubuilder.exe"=""'
+}
+# The build's template, made by the test run's session start.
+links=$(user_links "$state/prefix")
+[[ -z $links ]] || fail "the template prefix links user folders out of it: $links"
+menu_builder_off "$state/prefix" || fail "the template prefix does not switch the menu builder off"
+
+home=$work/home
+mkdir -p "$home"/{Desktop,Documents,Downloads,Music,Pictures,Videos,Templates,.local/share,.config,.cache}
+echo "the user's own" >"$home/Documents/notes.txt"
+# Every entry with its type, mode, size, time of change and link target.
+listing() {
+    find "$1" -printf '%y %m %s %T@ %p -> %l\n' | sort
+}
+before=$(listing "$home")
+home_state=$work/home-state
+pictures=$work/tour-pictures
+tour_log=$work/tour.out
+(
+    unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_STATE_HOME XDG_DESKTOP_DIR XDG_DOCUMENTS_DIR
+    export HOME=$home
+    "$scripts/wine-session" start "$home_state" || exit 10
+    links=$(user_links "$home_state/prefix")
+    [[ -z $links ]] || echo "FAIL: a new template prefix links user folders out of it: $links" >&2
+    menu_builder_off "$home_state/prefix" || echo "FAIL: a new template prefix leaves the menu builder on" >&2
+    "$scripts/wine-run" "$home_state" "$tour" "Z:${installer//\//\\}" "Z:${pictures//\//\\}" >"$tour_log" 2>&1
     rc=$?
-    [[ $rc -eq 0 && $output == *"Installation is complete."* ]] ||
-        fail "the installation through the wizard did not complete (exit code $rc): $(tail -5 <<<"$output")"
-    home_after=$(home_listing)
-    [[ $home_before == "$home_after" ]] ||
-        fail "the session changed the home folder: $(diff <(echo "$home_before") <(echo "$home_after") | head -20)"
-else
-    fail "the installer or the wizard tour is not built"
+    "$scripts/wine-session" stop "$home_state"
+    exit $rc
+) 2>"$work/home-session.err"
+rc=$?
+if grep -q '^FAIL: ' "$work/home-session.err"; then
+    fail "$(grep '^FAIL: ' "$work/home-session.err")"
+fi
+if [[ $rc -ne 0 ]] || ! grep -q '== installer exit code: 0' "$tour_log"; then
+    fail "the installation through the wizard failed ($rc): $(cat "$tour_log" "$work/home-session.err")"
+fi
+grep -q '^== installed in: .\+' "$tour_log" || fail "the tour shows no installation folder: $(cat "$tour_log")"
+after=$(listing "$home")
+if [[ $after != "$before" ]]; then
+    fail "the session changed the home folder:
+$(diff <(echo "$before") <(echo "$after"))"
 fi
 
 if [[ $failures -ne 0 ]]; then

@@ -518,10 +518,22 @@ TEST_F(uninstall_run, an_incomplete_run_keeps_the_entry_and_registration_and_the
         ASSERT_TRUE(holder) << GetLastError();
         const uninstall_report report = run_uninstall(options_);
         EXPECT_EQ(report.exit_code, uninstall_incomplete);
+        EXPECT_EQ(report.failed, std::vector<std::wstring>{held.wstring()});
         EXPECT_TRUE(fs::exists(held));
+        EXPECT_TRUE(fs::exists(held.parent_path())) << "the folder of what could not be removed stays";
         EXPECT_TRUE(fs::exists(options_.log_path));
         EXPECT_TRUE(key_exists(product_uninstall_key()));
         EXPECT_TRUE(key_exists(L"Software\\Classes\\.qmd"));
+        // The rest goes, and the summary names what stayed.
+        EXPECT_FALSE(fs::exists(program()));
+        EXPECT_FALSE(fs::exists(shortcut()));
+        EXPECT_FALSE(fs::exists(data_));
+        ASSERT_FALSE(prompts_.seen.empty());
+        EXPECT_EQ(prompts_.seen.back().first, prompt::summary);
+        const std::wstring& summary = prompts_.seen.back().second;
+        const std::size_t heading = summary.find(uninstaller_text(1, IDS_NOT_REMOVED));
+        ASSERT_NE(heading, std::wstring::npos) << summary;
+        EXPECT_NE(summary.find(held.wstring(), heading), std::wstring::npos);
     }
     EXPECT_EQ(run_uninstall(options_).exit_code, uninstall_done);
     EXPECT_FALSE(fs::exists(install_.parent_path()));
