@@ -2,6 +2,7 @@
 #include "platform/error_text.h"
 #include "platform/language.h"
 #include "platform/string_table.h"
+#include "product/registration.h"
 #include "resources/resource_ids.h"
 #include "ui/dlg_main.h"
 #include "ui/icon_handle.h"
@@ -19,8 +20,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     try {
         if (installer_context::instance().initialise()) {
             // Holding the installation lock: no other run uses the backups.
+            std::wstring told = recovery_message(recover_interrupted_runs({csidl_folder, registration_key_roots()}));
             if (const std::wstring left = left_behind_message(restore_left_behind_backups()); !left.empty())
-                message_box(left, installer_title(true), MB_ICONINFORMATION);
+                told += (told.empty() ? L"" : L"\n") + left;
+            if (!told.empty())
+                message_box(told, installer_title(true), MB_ICONINFORMATION);
             dlg_main::instance().create(nullptr, IDD_WIZARD);
         }
     }

@@ -222,3 +222,16 @@ std::wstring left_behind_message(const left_behind_report& report)
         text += (text.empty() ? L"" : L"\n") + format_text(load_string(1133), entry.original, entry.backup);
     return text;
 }
+
+std::wstring recovery_message(const recovery_report& report)
+{
+    std::wstring text;
+    if (report.undone > 0)
+        text += load_string(1136) + L"\n";
+    if (!report.left.empty()) {
+        text += (text.empty() ? L"" : L"\n") + load_string(1137) + L"\n";
+        for (const std::wstring& place : report.left)
+            text += place + L"\n";
+    }
+    return text;
+}

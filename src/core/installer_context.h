@@ -14,6 +14,7 @@
 #include "platform/sync_objects.h"
 #include "records/backup.h"
 #include "records/detection.h"
+#include "records/recovery.h"
 #include "records/uninstall_log.h"
 
 // What start-up asks the system, each answer replaceable by a test.
@@ -100,4 +101,8 @@ DWORD temporary_folder_error(const std::error_code& error);
 // installation: those put back, then each backup that could not be, with
 // both paths; empty when there is nothing to tell.
 std::wstring left_behind_message(const left_behind_report& report);
+
+// What the user is told at start-up about interrupted installations put
+// right, and about what could not be yet; empty when there is nothing.
+std::wstring recovery_message(const recovery_report& report);
 

@@ -23,8 +23,11 @@
 #include "platform/security.h"
 #include "platform/string_table.h"
 #include "platform/sync_objects.h"
+#include "product/registration.h"
 #include "records/backup.h"
 #include "records/owned_folders.h"
+#include "records/recovery.h"
+#include "records/recovery_journal.h"
 #include "records/registration_run.h"
 #include "records/shortcuts.h"
 #include "records/uninstall_log.h"
@@ -126,9 +129,17 @@ private:
         percent_ = 0;
         cleanup_paths_ = {temporary_folder};
         drop_unowned_previous_records();
+        if (!begin_journal(temporary_folder, error_text)) {
+            const std::wstring text = failure_status(error_text);
+            view_.set_status(text);
+            view_.append_log(text + line_end);
+            remove_cleanup_paths();
+            return false;
+        }
 
         if (!extract(temporary_folder)) {
-            undo();
+            const bool undone = undo();
+            end_journal(undone);
             remove_cleanup_paths();
             return false;
         }
@@ -139,8 +150,44 @@ private:
         registration_step();
         write_log_step();
         view_.set_status(format_text(load_string(1106), load_string(1006)));
+        end_journal(true);
         remove_cleanup_paths();
         return true;
+    }
+
+    // Every change from here on is announced in the run's folder first, so
+    // that the next run can undo this one if it ends part-way.
+    bool begin_journal(const std::wstring& run_folder, std::wstring& error_text)
+    {
+        try {
+            journal_.emplace(run_folder + L"\\" + recovery_journal_name);
+            journal_->append(journal_begin{request_.install_folder, request_.menu_folder,
+                                           desktop_folder(sources_.known_folder)});
+            state_.log.journal = &*journal_;
+            return true;
+        }
+        catch (const std::system_error& e) {
+            error_text = error_code_text(e.code());
+            if (journal_)
+                DeleteFileW(journal_->path().c_str());
+            journal_.reset();
+            return false;
+        }
+    }
+
+    // The run has ended, completed or undone. When undoing left something,
+    // the journal stays for the next run to try again.
+    void end_journal(bool ended_cleanly)
+    {
+        state_.log.journal = nullptr;
+        if (!journal_)
+            return;
+        const std::wstring path = journal_->path();
+        journal_.reset();
+        if (ended_cleanly)
+            DeleteFileW(path.c_str());
+        else
+            cleanup_paths_.clear();
     }
 
     // The earlier log lies in the installation folder, where users may be
@@ -193,16 +240,18 @@ private:
     // not be put back stays under its backup name, which the log shows. An
     // error while undoing is shown as the installation's failure; it must
     // not leave the page.
-    void undo()
+    bool undo()
     {
         try {
             const auto problems = sources_.rollback ? sources_.rollback(state_.log) : state_.log.rollback();
             for (const rollback_problem& problem : problems)
                 if (!problem.backup.empty())
                     view_.append_log(format_text(load_string(1133), problem.path, problem.backup) + L"\r\n");
+            return problems.empty();
         }
         catch (...) {
             view_.set_status(failure_status(error_code_text(std::current_exception())));
+            return false;
         }
     }
 
@@ -274,14 +323,7 @@ private:
     // write, and widen access, wherever the link points.
     void refuse_links_on_the_way(const std::wstring& destination) const
     {
-        std::wstring link;
-        for (const std::wstring& folder : owned_.data_folders)
-            if (link.empty())
-                link = first_link_from(folder, destination);
-        for (const std::wstring& desktop : owned_.desktop_folders)
-            if (link.empty() && is_strictly_within(destination, desktop))
-                link = first_link_from(fs::path(destination).parent_path().wstring(), destination);
-        if (!link.empty())
+        if (!link_on_the_way(owned_, destination).empty())
             throw std::system_error(ERROR_CANT_ACCESS_FILE, std::system_category(), "a link stands in the way");
     }
 
@@ -396,6 +438,8 @@ private:
         try {
             const std::wstring command = registration_command_line(program_path_, request_.existing_version);
             const std::wstring folder = fs::path(program_path_).parent_path().wstring();
+            if (journal_)
+                journal_registry_places(*journal_, registration_value_places(), registration_key_roots());
             registered = association_step(state_.log, [&]() -> std::optional<std::uint32_t> {
                 // The product takes the installation lock itself when it starts.
                 relock lock(state_.lock);
@@ -406,6 +450,14 @@ private:
             state_.log.commit(false);
         }
         view_.append_log(ok_or_failed(ok && registered));
+    }
+
+    std::vector<registry_place> registration_value_places() const
+    {
+        std::vector<registry_place> places;
+        for (const registry_entry& entry : registration_places(program_path_))
+            places.push_back({entry.key, entry.name});
+        return places;
     }
 
     void write_log_step()
@@ -430,6 +482,7 @@ private:
     std::istream* stream_ = nullptr;
     int percent_ = -1;
     owned_folders owned_;
+    std::optional<journal_writer> journal_;
 };
 
 }

@@ -23,8 +23,8 @@ bool register_uninstall_entry(uninstall_log& log, const std::wstring& program_pa
             log.add_uninstall_key(entry);
         }
         else {
-            entry = create_key(uninstall, key_name.c_str());
             log.add_uninstall_key(reg_key{});
+            entry = create_key(uninstall, key_name.c_str());
         }
 
         bool ok = write_uninstall_values(

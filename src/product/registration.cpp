@@ -178,6 +178,22 @@ std::wstring replaced_document_type_value()
     return product_key_name() + L" Replaced Document Type";
 }
 
+std::vector<registry_entry> registration_places(const std::wstring& program_path)
+{
+    std::vector<registry_entry> places{{maker_key, replaced_document_type_value(), {}}};
+    for (registry_entry entry : registration_entries(program_path)) {
+        entry.data.clear();
+        places.push_back(std::move(entry));
+    }
+    places.push_back({classes_key + document_extension + L"\\OpenWithProgids", document_prog_id, {}});
+    return places;
+}
+
+std::vector<std::wstring> registration_key_roots()
+{
+    return {maker_key, classes_key + document_extension, classes_key + document_prog_id};
+}
+
 namespace {
 
 std::optional<std::wstring> string_data(const std::optional<stored_value>& value)

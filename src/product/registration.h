@@ -27,6 +27,11 @@ std::vector<registry_entry> registration_entries(const std::wstring& program_pat
 // document type the registration replaced, for the uninstallation to put back.
 std::wstring replaced_document_type_value();
 
+// Every value the registration may write or change (their data left
+// empty), and the keys all of them lie in.
+std::vector<registry_entry> registration_places(const std::wstring& program_path);
+std::vector<std::wstring> registration_key_roots();
+
 // Writes every value (and the product's place in the document type's
 // "Open with" list); when one fails, puts back what this call changed
 // (values and keys) and throws the failure as std::system_error.

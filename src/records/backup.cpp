@@ -15,6 +15,7 @@
 #include "platform/private_folder.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "records/recovery_journal.h"
 #include "records/text_file.h"
 #include "records/uninstall_log.h"
 
@@ -151,32 +152,13 @@ private:
     const wchar_t* name_;
 };
 
-// Puts the product's Uninstall key back as it was before the installation:
-// restored from its hive file, or deleted when the installation created it.
 void undo_uninstall_key(log_record& record)
 {
-    const hive_calls& calls = backup_hive_calls();
-    privilege_scope privilege(calls, L"SeRestorePrivilege");
-    const reg_key list = open_key(registry_root::local_machine, uninstall_list_key);
-    if (!list)
-        return;
-    const std::wstring name = product_key_name();
-    if (record.backup.empty()) {
-        const LSTATUS status = RegDeleteTreeW(list.get(), name.c_str());
-        if (status != ERROR_SUCCESS && !is_missing(static_cast<DWORD>(status)))
-            throw_error(static_cast<DWORD>(status), "RegDeleteTreeW");
-        return;
+    put_back_uninstall_key(record.backup);
+    if (!record.backup.empty()) {
+        DeleteFileW(record.backup.c_str());
+        record.backup.clear();
     }
-    reg_key product = open_key(list, name.c_str());
-    if (!product)
-        return;
-    const LSTATUS status = calls.restore_key(product.get(), record.backup.c_str());
-    product.reset();
-    // The hive file is the only copy of the old key until it is back.
-    if (status != ERROR_SUCCESS)
-        throw_error(static_cast<DWORD>(status), "RegRestoreKeyW");
-    DeleteFileW(record.backup.c_str());
-    record.backup.clear();
 }
 
 constexpr int rollback_retries = 3;
@@ -309,7 +291,8 @@ std::wstring unique_temp_path(const std::wstring& pattern, const std::wstring& i
     throw_error(ERROR_FILE_EXISTS, "no free temporary name");
 }
 
-std::wstring make_backup(const std::wstring& source, bool copy, std::error_code& error, const std::wstring& folder)
+std::wstring make_backup(const std::wstring& source, bool copy, std::error_code& error, const std::wstring& folder,
+                         const std::function<void(const std::wstring& name)>& announce)
 {
     error.clear();
     std::wstring name;
@@ -323,6 +306,8 @@ std::wstring make_backup(const std::wstring& source, bool copy, std::error_code&
     }
     if (source.empty())
         return name;
+    if (announce)
+        announce(name);
     const BOOL done = copy ? CopyFileW(source.c_str(), name.c_str(), TRUE)
                            : MoveFileExW(source.c_str(), name.c_str(),
                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
@@ -424,18 +409,44 @@ void uninstall_log::add_uninstall_key(const reg_key& key)
 {
     pending = true;
     current.push_back({record_kind::uninstall_key, {}, {}, false, -1});
-    if (!key)
+    if (!key) {
+        if (journal)
+            journal->append(journal_uninstall_key{{}, false});
         return;
+    }
     log_record& record = current.back();
     record.backup = make_backup({}, false, backup_folder);
-    if (record.backup.empty())
-        return;
-    const hive_calls& calls = backup_hive_calls();
-    privilege_scope privilege(calls, L"SeBackupPrivilege");
-    if (calls.save_key(key.get(), record.backup.c_str()) != ERROR_SUCCESS) {
-        DeleteFileW(record.backup.c_str());
-        record.backup.clear();
+    if (!record.backup.empty()) {
+        const hive_calls& calls = backup_hive_calls();
+        privilege_scope privilege(calls, L"SeBackupPrivilege");
+        if (calls.save_key(key.get(), record.backup.c_str()) != ERROR_SUCCESS) {
+            DeleteFileW(record.backup.c_str());
+            record.backup.clear();
+        }
     }
+    if (journal)
+        journal->append(journal_uninstall_key{record.backup, true});
+}
+
+void put_back_uninstall_key(const std::wstring& hive)
+{
+    const hive_calls& calls = backup_hive_calls();
+    privilege_scope privilege(calls, L"SeRestorePrivilege");
+    const reg_key list = open_key(registry_root::local_machine, uninstall_list_key);
+    if (!list)
+        return;
+    const std::wstring name = product_key_name();
+    if (hive.empty()) {
+        const LSTATUS status = RegDeleteTreeW(list.get(), name.c_str());
+        if (status != ERROR_SUCCESS && !is_missing(static_cast<DWORD>(status)))
+            throw_error(static_cast<DWORD>(status), "RegDeleteTreeW");
+        return;
+    }
+    // The hive file is the only copy of the old key until it is back.
+    const reg_key product = create_key(list, name.c_str());
+    const LSTATUS status = calls.restore_key(product.get(), hive.c_str());
+    if (status != ERROR_SUCCESS)
+        throw_error(static_cast<DWORD>(status), "RegRestoreKeyW");
 }
 
 std::vector<rollback_problem> uninstall_log::rollback()

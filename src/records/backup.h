@@ -32,8 +32,11 @@ std::wstring unique_temp_path(const std::wstring& pattern, const std::wstring& f
 std::wstring make_backup(const std::wstring& source, bool copy, const std::wstring& folder = {});
 // The same, telling why no backup was made (no temporary folder, or the
 // copy or move failed).
+// `announce` is called with the chosen name before anything is copied or
+// moved; what it raises ends the call.
 std::wstring make_backup(const std::wstring& source, bool copy, std::error_code& error,
-                         const std::wstring& folder = {});
+                         const std::wstring& folder = {},
+                         const std::function<void(const std::wstring& name)>& announce = {});
 
 // A file's size and CRC-32, read in blocks. Raises the system's error.
 content_sum file_content_sum(const std::wstring& path);
@@ -47,6 +50,11 @@ struct hive_calls {
     std::function<LSTATUS(HKEY key, const wchar_t* file)> restore_key;
 };
 hive_calls& backup_hive_calls();
+
+// Puts the product's Uninstall key back from the hive file `hive` (as
+// saved for the log's record), or deletes the key when `hive` is empty.
+// Raises the system's error.
+void put_back_uninstall_key(const std::wstring& hive);
 
 // How a rollback waits before it tries again an object another program has
 // open: one second, replaceable by tests.

@@ -103,3 +103,15 @@ std::vector<log_record> take_unowned_records(std::vector<log_record>& records, c
     records.erase(keep, records.end());
     return refused;
 }
+
+std::wstring link_on_the_way(const owned_folders& folders, const std::wstring& path)
+{
+    for (const std::wstring& folder : folders.data_folders)
+        if (std::wstring link = first_link_from(folder, path); !link.empty())
+            return link;
+    for (const std::wstring& desktop : folders.desktop_folders)
+        if (is_strictly_within(path, desktop))
+            if (std::wstring link = first_link_from(parent_of(path), path); !link.empty())
+                return link;
+    return {};
+}

@@ -34,3 +34,9 @@ bool is_owned_record(const log_record& record, const owned_folders& folders);
 
 // Removes the records the installation may not act on and returns them.
 std::vector<log_record> take_unowned_records(std::vector<log_record>& records, const owned_folders& folders);
+
+// The first link (junction or symbolic link) on the way to `path` from the
+// data folder it lies in, or from its own folder on a desktop; empty when
+// there is none. A folder of the installation that a user replaced by a
+// link would have the installation write wherever the link points.
+std::wstring link_on_the_way(const owned_folders& folders, const std::wstring& path);

@@ -55,6 +55,7 @@ bool shortcut_step(uninstall_log& log, shortcut_place place, const std::wstring&
         // current folder.
         if (!std::filesystem::path(folder).is_absolute())
             throw std::system_error(ERROR_PATH_NOT_FOUND, std::system_category(), "shortcut folder");
+        log.announce_file(kind_of(place), shortcut_file(program_path, folder, product_name(false)), {}, {});
         std::wstring file = create_shortcut(program_path, folder, product_name(false));
         log.commit(true, file);
         return true;

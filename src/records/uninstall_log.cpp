@@ -13,6 +13,7 @@
 #include "identity/product.h"
 #include "platform/kernel_handle.h"
 #include "records/backup.h"
+#include "records/recovery_journal.h"
 #include "records/text_file.h"
 
 namespace fs = std::filesystem;
@@ -318,6 +319,8 @@ bool uninstall_log::create_directories(const fs::path& folder)
     const fs::path parent = path.parent_path();
     if (parent.has_relative_path() && !create_directories(parent))
         return false;
+    if (journal)
+        journal->append(journal_folder{text});
     CreateDirectoryW(text.c_str(), nullptr);
     if (!is_folder(text))
         return false;
@@ -331,8 +334,10 @@ void uninstall_log::add_file(const fs::path& path, std::int32_t value, bool copy
     create_directories(path.parent_path());
     const std::wstring text = path.wstring();
     current.push_back({record_kind::file, text, {}, false, value});
-    if (!may_exist(text))
+    if (!may_exist(text)) {
+        announce_file(record_kind::file, text, {}, {});
         return;
+    }
     std::error_code error;
     std::wstring backup;
     if (copy_backup) {
@@ -355,8 +360,13 @@ void uninstall_log::add_file(const fs::path& path, std::int32_t value, bool copy
     }
     // Without a backup the file would be overwritten now and deleted by a
     // rollback: the step must not go ahead, and its record must not stay.
+    // The original's sum is taken before it moves, for the same read.
+    std::optional<content_sum> original_sum;
     try {
-        backup = make_backup(text, false, error, backup_folder);
+        backup = make_backup(text, false, error, backup_folder, [&](const std::wstring& name) {
+            original_sum = sum_of_backup(text);
+            announce_file(record_kind::file, text, name, original_sum);
+        });
     }
     catch (...) {
         current.pop_back();
@@ -369,7 +379,14 @@ void uninstall_log::add_file(const fs::path& path, std::int32_t value, bool copy
         throw std::system_error(error, "cannot put the existing file aside");
     }
     current.back().backup = std::move(backup);
-    current.back().backup_sum = sum_of_backup(current.back().backup);
+    current.back().backup_sum = original_sum;
+}
+
+void uninstall_log::announce_file(record_kind kind, const std::wstring& path, const std::wstring& backup,
+                                  const std::optional<content_sum>& backup_sum)
+{
+    if (journal)
+        journal->append(journal_file{kind, path, backup, backup_sum});
 }
 
 void uninstall_log::add_shortcut(int where, const fs::path& folder)
@@ -380,10 +397,14 @@ void uninstall_log::add_shortcut(int where, const fs::path& folder)
     current.push_back({kind, {}, {}, false, -1});
     const auto old = std::find_if(previous.begin(), previous.end(),
                                   [&](const log_record& r) { return r.kind == kind; });
-    if (old != previous.end() && !old->path.empty() && exists(old->path))
-    {
-        current.back().backup = make_backup(old->path, false, backup_folder);
-        current.back().backup_sum = sum_of_backup(current.back().backup);
+    if (old != previous.end() && !old->path.empty() && exists(old->path)) {
+        std::error_code ignored;
+        std::optional<content_sum> original_sum;
+        current.back().backup = make_backup(old->path, false, ignored, backup_folder, [&](const std::wstring& name) {
+            original_sum = sum_of_backup(old->path);
+            announce_file(kind, old->path, name, original_sum);
+        });
+        current.back().backup_sum = original_sum;
     }
 }
 
@@ -423,6 +444,22 @@ bool uninstall_log::write(const fs::path& file, const std::wstring& install_path
 {
     bool written = false;
     try {
+        if (journal) {
+            // The earlier log comes back if the run ends before it stands.
+            const std::wstring path = file.wstring();
+            announce_file(record_kind::file, path + L".new", {}, {});
+            std::error_code error;
+            std::optional<content_sum> earlier_sum;
+            if (exists(path))
+                make_backup(path, true, error, backup_folder, [&](const std::wstring& name) {
+                    earlier_sum = sum_of_backup(path);
+                    announce_file(record_kind::file, path, name, earlier_sum);
+                });
+            else
+                announce_file(record_kind::file, path, {}, {});
+            if (error)
+                throw std::system_error(error, "cannot keep a copy of the earlier log");
+        }
         merge_previous_records(previous, current);
         previous.clear();
         // The earlier log stays whole until the new one is complete: an update
@@ -431,6 +468,8 @@ bool uninstall_log::write(const fs::path& file, const std::wstring& install_path
         replace_file(file.wstring(), hv::txtf::utf16_file_bytes(text(install_path, shortcut_path)),
                      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
         written = true;
+        if (journal)
+            journal->append(journal_commit{});
     }
     catch (...) {
         // The caller reports the failure.

@@ -63,6 +63,8 @@ struct rollback_problem {
 
 inline constexpr const wchar_t* uninstall_log_name = L"Uninstall.ulog";
 
+class journal_writer;
+
 class uninstall_log {
 public:
     std::wstring install_folder;
@@ -75,6 +77,9 @@ public:
     // Where this installation's backups go: a private folder of the run;
     // empty for the system temporary folder.
     std::wstring backup_folder;
+    // When set, each change to the machine is announced there before it is
+    // made, so that a run ended part-way can be undone by the next.
+    journal_writer* journal = nullptr;
 
     // Never throws: a malformed or unreadable file keeps what was parsed
     // before the fault. An empty name only resets the header fields.
@@ -106,6 +111,11 @@ public:
     // backups. Never throws.
     bool write(const std::filesystem::path& file, const std::wstring& install_folder,
                const std::wstring& shortcut_folder);
+    // Announces through `journal` (when set) that `path` is about to be
+    // written, what stood there having been put aside as `backup`.
+    void announce_file(record_kind kind, const std::wstring& path, const std::wstring& backup,
+                       const std::optional<content_sum>& backup_sum);
+
     // The file's text for `current`, with "\n" line ends.
     std::wstring text(const std::wstring& install_folder, const std::wstring& shortcut_folder) const;
 };
