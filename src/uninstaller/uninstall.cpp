@@ -20,6 +20,7 @@
 #include "platform/system_random.h"
 #include "product/registration.h"
 #include "records/backup.h"
+#include "records/recovery.h"
 #include "uninstaller/uninstaller_ids.h"
 
 namespace fs = std::filesystem;
@@ -177,6 +178,20 @@ bool start_self_removal(const std::wstring& own_path, const std::vector<std::wst
 
 }
 
+namespace {
+
+bool is_alone_in_its_folder(const std::wstring& program)
+{
+    std::error_code error;
+    auto entry = fs::directory_iterator(fs::path(program).parent_path(), error);
+    if (error || entry == fs::directory_iterator() || !same_location(entry->path(), program))
+        return false;
+    entry.increment(error);
+    return !error && entry == fs::directory_iterator();
+}
+
+}
+
 void remove_at_reboot(const std::wstring& program, const std::vector<std::wstring>& folders)
 {
     if (!program.empty()) {
@@ -261,9 +276,25 @@ uninstall_report run_uninstall(const uninstall_options& options)
         return report;
     }
 
-    // Files of the user a failed installation could not put back go back
-    // first, while this run holds the installation lock.
+    // An installation ended part-way is undone first, and files of the user
+    // a failed installation could not put back go back, while this run
+    // holds the installation lock.
+    recover_interrupted_runs({csidl_folder, registration_key_roots()});
     const left_behind_report left_behind = restore_left_behind_backups();
+
+    // An uninstallation ended after it removed its log and the entry left
+    // only this program, alone in the folders that hold it.
+    std::error_code no_log;
+    if (options.self_delete && !fs::exists(options.log_path, no_log) && !no_log &&
+        is_alone_in_its_folder(options.own_path) &&
+        !open_key(registry_root::local_machine, product_uninstall_key().c_str())) {
+        std::vector<std::wstring> folders{options.log_path.parent_path().wstring()};
+        if (options.log_path.parent_path().parent_path().filename() == fs::path(std::wstring(maker_name)))
+            folders.push_back(options.log_path.parent_path().parent_path().wstring());
+        if (!start_self_removal(options.own_path, folders))
+            remove_at_reboot(options.own_path, folders);
+        return report;
+    }
 
     uninstall_log log;
     if (!log.read(options.log_path)) {

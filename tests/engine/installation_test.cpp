@@ -24,6 +24,7 @@
 #include "platform/sync_objects.h"
 #include "records/detection.h"
 #include "records/log_test_support.h"
+#include "records/recovery_journal.h"
 #include "support/registry_sandbox.h"
 #include "support/test_support.h"
 #include "support/wine_paths.h"
@@ -509,7 +510,14 @@ TEST_F(installation_test, a_rollback_that_fails_is_shown_as_the_failure)
     EXPECT_EQ(view.lines().back(), L"Copying File \"" + notes.wstring() + L"\"...Failed");
     // The rollback was given the files written before the failure.
     EXPECT_GT(records_to_undo, 0u);
-    EXPECT_FALSE(fs::exists(temporary_folder));
+    // What could not be undone stays announced for the next start to undo.
+    const auto journal = read_journal_file((fs::path(temporary_folder) / recovery_journal_name).wstring());
+    ASSERT_TRUE(journal) << "the run's journal stays";
+    const auto steps = read_journal(*journal);
+    EXPECT_TRUE(std::any_of(steps.begin(), steps.end(), [&](const journal_step& step) {
+        const auto* file = std::get_if<journal_file>(&step);
+        return file && fs::path(file->path) == install_folder / L"readme.txt";
+    }));
     EXPECT_FALSE(view.waiting);
 }
 
