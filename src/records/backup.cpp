@@ -15,6 +15,7 @@
 #include "platform/private_folder.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "records/recovery.h"
 #include "records/recovery_journal.h"
 #include "records/text_file.h"
 #include "records/uninstall_log.h"
@@ -411,7 +412,7 @@ void uninstall_log::add_uninstall_key(const reg_key& key)
     current.push_back({record_kind::uninstall_key, {}, {}, false, -1});
     if (!key) {
         if (journal)
-            journal->append(journal_uninstall_key{{}, false});
+            journal->append(journal_key_values{product_uninstall_key(), false, {}});
         return;
     }
     log_record& record = current.back();
@@ -424,8 +425,10 @@ void uninstall_log::add_uninstall_key(const reg_key& key)
             record.backup.clear();
         }
     }
+    // The hive file does not serve the next run: a restored hive replaces
+    // the key only on some systems, the values always come back.
     if (journal)
-        journal->append(journal_uninstall_key{record.backup, true});
+        journal->append(key_values_of(product_uninstall_key()));
 }
 
 void put_back_uninstall_key(const std::wstring& hive)

@@ -28,6 +28,18 @@ bool exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::vector<std::wstring> value_names(HKEY key)
+{
+    std::vector<std::wstring> names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        DWORD length = static_cast<DWORD>(std::size(name));
+        if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return names;
+        names.emplace_back(name, length);
+    }
+}
+
 // Whether `key` is `root` or lies below it, without regard to case.
 bool is_key_within(const std::wstring& key, const std::wstring& root)
 {
@@ -47,6 +59,7 @@ public:
             owned_.menu_folders.push_back(begin.menu_folder);
         if (!begin.desktop_folder.empty())
             owned_.desktop_folders.push_back(begin.desktop_folder);
+        registry_roots_.push_back(product_uninstall_key());
     }
 
     void operator()(const journal_begin&) const {}
@@ -86,17 +99,32 @@ public:
             throw_error(GetLastError(), "MoveFileExW");
     }
 
-    void operator()(const journal_uninstall_key& step) const
+    void operator()(const journal_key_values& step) const
     {
+        refuse_unless(is_registry_place(step.key));
         if (!step.existed) {
-            put_back_uninstall_key({});
+            const LSTATUS status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, step.key.c_str());
+            if (status != ERROR_SUCCESS && !is_missing(static_cast<DWORD>(status)))
+                throw_error(static_cast<DWORD>(status), "RegDeleteTreeW");
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, step.key.c_str());
             return;
         }
-        // An entry the run could not save was left as it was.
-        if (step.hive.empty() || !exists(step.hive))
-            return;
-        refuse_unless(is_strictly_within(step.hive, run_folder_));
-        put_back_uninstall_key(step.hive);
+        HKEY handle = nullptr;
+        LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, step.key.c_str(), 0, nullptr, 0,
+                                         KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &handle, nullptr);
+        if (status != ERROR_SUCCESS)
+            throw_error(static_cast<DWORD>(status), "RegCreateKeyExW");
+        const reg_key key(handle);
+        for (const std::wstring& name : value_names(key.get()))
+            if (std::none_of(step.values.begin(), step.values.end(),
+                             [&](const registry_data& kept) { return kept.name == name; }))
+                RegDeleteValueW(key.get(), name.c_str());
+        for (const registry_data& value : step.values) {
+            status = RegSetValueExW(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
+                                    static_cast<DWORD>(value.data.size()));
+            if (status != ERROR_SUCCESS)
+                throw_error(static_cast<DWORD>(status), "RegSetValueExW");
+        }
     }
 
     void operator()(const journal_registry_key& step) const
@@ -178,10 +206,7 @@ std::wstring place_of(const journal_step& step)
     struct visitor {
         std::wstring operator()(const journal_folder& s) const { return s.path; }
         std::wstring operator()(const journal_file& s) const { return s.path; }
-        std::wstring operator()(const journal_uninstall_key&) const
-        {
-            return std::wstring(L"HKEY_LOCAL_MACHINE\\") + uninstall_list_key;
-        }
+        std::wstring operator()(const journal_key_values& s) const { return L"HKEY_LOCAL_MACHINE\\" + s.key; }
         std::wstring operator()(const journal_registry_key& s) const { return L"HKEY_LOCAL_MACHINE\\" + s.key; }
         std::wstring operator()(const journal_registry_value& s) const
         {
@@ -212,6 +237,28 @@ std::vector<std::wstring> folders_below(const std::wstring& folder, const std::w
     return found;
 }
 
+}
+
+journal_key_values key_values_of(const std::wstring& key_path)
+{
+    journal_key_values step{key_path, false, {}};
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_path.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+        return step;
+    const reg_key key(handle);
+    step.existed = true;
+    for (const std::wstring& name : value_names(key.get())) {
+        registry_data value{name, REG_NONE, {}};
+        DWORD size = 0;
+        if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
+            throw_error(ERROR_CANTREAD, "RegQueryValueExW");
+        value.data.resize(size);
+        if (RegQueryValueExW(key.get(), name.c_str(), nullptr, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
+            throw_error(ERROR_CANTREAD, "RegQueryValueExW");
+        value.data.resize(size);
+        step.values.push_back(std::move(value));
+    }
+    return step;
 }
 
 void journal_registry_places(journal_writer& journal, const std::vector<registry_place>& places,

@@ -11,8 +11,8 @@
 #include "records/recovery_journal.h"
 
 // What the recovery may act on besides the folders the journal's first step
-// names: the registry keys (below HKEY_LOCAL_MACHINE) whose values and
-// sub-keys a run records.
+// names and the product's Uninstall entry: the registry keys (below
+// HKEY_LOCAL_MACHINE) whose values and sub-keys a run records.
 struct recovery_places {
     csidl_lookup lookup = csidl_folder;
     std::vector<std::wstring> registry_roots;
@@ -36,6 +36,10 @@ struct registry_place {
 // so that the recovery can put them back. Raises std::system_error.
 void journal_registry_places(journal_writer& journal, const std::vector<registry_place>& places,
                              const std::vector<std::wstring>& roots);
+
+// The key below HKEY_LOCAL_MACHINE as it is now, every value with it.
+// Raises std::system_error when a value cannot be read.
+journal_key_values key_values_of(const std::wstring& key);
 
 struct recovery_report {
     int undone = 0;                 // interrupted runs put right

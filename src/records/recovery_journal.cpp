@@ -101,6 +101,15 @@ std::optional<std::vector<std::uint8_t>> bytes_of(std::string_view hex)
     return data;
 }
 
+std::optional<DWORD> number_of(std::string_view digits)
+{
+    DWORD number = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+    if (error != std::errc() || end != digits.data() + digits.size() || digits.empty())
+        return std::nullopt;
+    return number;
+}
+
 std::string sum_text(const std::optional<content_sum>& sum)
 {
     return sum ? fmt::format("{}\t{:08x}", sum->size, sum->crc32) : "-\t-";
@@ -132,9 +141,15 @@ std::vector<std::string> fields_of(const journal_step& step)
             return {"file", fmt::format("{:x}", static_cast<int>(s.kind)), escaped(s.path), escaped(s.backup),
                     sum_text(s.backup_sum)};
         }
-        std::vector<std::string> operator()(const journal_uninstall_key& s) const
+        std::vector<std::string> operator()(const journal_key_values& s) const
         {
-            return {"uninstall-key", s.existed ? "1" : "0", escaped(s.hive)};
+            std::vector<std::string> fields{"key-values", escaped(s.key), s.existed ? "1" : "0"};
+            for (const registry_data& value : s.values) {
+                fields.push_back(escaped(value.name));
+                fields.push_back(std::to_string(value.type));
+                fields.push_back(hex_bytes(value.data));
+            }
+            return fields;
         }
         std::vector<std::string> operator()(const journal_registry_key& s) const { return {"key", escaped(s.key)}; }
         std::vector<std::string> operator()(const journal_registry_value& s) const
@@ -186,9 +201,20 @@ std::optional<journal_step> step_of(const std::vector<std::string_view>& f)
         if (kind && *kind < 16 && path && backup && sum)
             return journal_file{static_cast<record_kind>(*kind), *path, *backup, *sum};
     }
-    else if (tag == "uninstall-key" && f.size() == 3 && (f[1] == "0" || f[1] == "1")) {
-        if (auto hive = text(2))
-            return journal_uninstall_key{*hive, f[1] == "1"};
+    else if (tag == "key-values" && f.size() >= 3 && (f.size() - 3) % 3 == 0 && (f[2] == "0" || f[2] == "1")) {
+        auto key = text(1);
+        if (!key)
+            return std::nullopt;
+        journal_key_values step{*key, f[2] == "1", {}};
+        for (std::size_t i = 3; i < f.size(); i += 3) {
+            auto name = text(i);
+            const auto type = number_of(f[i + 1]);
+            auto data = bytes_of(f[i + 2]);
+            if (!name || !type || !data)
+                return std::nullopt;
+            step.values.push_back({*name, *type, std::move(*data)});
+        }
+        return step;
     }
     else if (tag == "key" && f.size() == 2) {
         if (auto key = text(1))
@@ -199,11 +225,9 @@ std::optional<journal_step> step_of(const std::vector<std::string_view>& f)
         auto data = bytes_of(f[4]);
         std::optional<DWORD> type;
         if (f[3] != "-") {
-            std::uint32_t number = 0;
-            const auto [end, error] = std::from_chars(f[3].data(), f[3].data() + f[3].size(), number);
-            if (error != std::errc() || end != f[3].data() + f[3].size())
+            type = number_of(f[3]);
+            if (!type)
                 return std::nullopt;
-            type = number;
         }
         if (key && name && data)
             return journal_registry_value{*key, *name, type, std::move(*data)};

@@ -43,12 +43,22 @@ struct journal_file {
     friend bool operator==(const journal_file&, const journal_file&) = default;
 };
 
-// The product's Uninstall entry about to be written: saved before in
-// `hive`; empty when there was no entry.
-struct journal_uninstall_key {
-    std::wstring hive;
+// A value as the registry holds it.
+struct registry_data {
+    std::wstring name;
+    DWORD type = REG_NONE;
+    std::vector<std::uint8_t> data;
+    friend bool operator==(const registry_data&, const registry_data&) = default;
+};
+
+// A key below HKEY_LOCAL_MACHINE without sub-keys (the product's Uninstall
+// entry) about to be written, with every value it held; when it did not
+// exist, the recovery deletes it with whatever the run put in it.
+struct journal_key_values {
+    std::wstring key;
     bool existed = false;
-    friend bool operator==(const journal_uninstall_key&, const journal_uninstall_key&) = default;
+    std::vector<registry_data> values;
+    friend bool operator==(const journal_key_values&, const journal_key_values&) = default;
 };
 
 // A key below HKEY_LOCAL_MACHINE that did not exist before the run.
@@ -72,7 +82,7 @@ struct journal_commit {
     friend bool operator==(const journal_commit&, const journal_commit&) = default;
 };
 
-using journal_step = std::variant<journal_begin, journal_folder, journal_file, journal_uninstall_key,
+using journal_step = std::variant<journal_begin, journal_folder, journal_file, journal_key_values,
                                   journal_registry_key, journal_registry_value, journal_commit>;
 
 // One line of UTF-8 text ending with its own CRC-32 and a line feed.

@@ -443,6 +443,7 @@ bool uninstall_log::write(const fs::path& file, const std::wstring& install_path
                           const std::wstring& shortcut_path)
 {
     bool written = false;
+    std::wstring earlier_log;
     try {
         if (journal) {
             // The earlier log comes back if the run ends before it stands.
@@ -451,7 +452,7 @@ bool uninstall_log::write(const fs::path& file, const std::wstring& install_path
             std::error_code error;
             std::optional<content_sum> earlier_sum;
             if (exists(path))
-                make_backup(path, true, error, backup_folder, [&](const std::wstring& name) {
+                earlier_log = make_backup(path, true, error, backup_folder, [&](const std::wstring& name) {
                     earlier_sum = sum_of_backup(path);
                     announce_file(record_kind::file, path, name, earlier_sum);
                 });
@@ -475,5 +476,7 @@ bool uninstall_log::write(const fs::path& file, const std::wstring& install_path
         // The caller reports the failure.
     }
     discard_backups(current);
+    if (!earlier_log.empty())
+        DeleteFileW(earlier_log.c_str());
     return written;
 }

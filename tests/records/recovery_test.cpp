@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/registry.h"
 #include "records/backup.h"
 #include "records/log_test_support.h"
 #include "records/recovery_journal.h"
@@ -27,8 +28,9 @@ const std::vector<journal_step> every_kind{
     journal_file{record_kind::file, L"C:\\Program Files\\Halden & Voss\\Quillmar 3\\Quillmar.exe",
                  L"C:\\ProgramData\\Setup\\halden_{1}\\hv-0a1b2.tmp", content_sum{123456789012ull, 0xDEADBEEF}},
     journal_file{record_kind::desktop_shortcut, L"C:\\Desktop\\100% \u00e9t\u00e9\tnew\nline.lnk", L"", std::nullopt},
-    journal_uninstall_key{L"C:\\ProgramData\\Setup\\halden_{1}\\hv-11111.tmp", true},
-    journal_uninstall_key{L"", false},
+    journal_key_values{L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3", true,
+                       {{L"DisplayName", REG_SZ, {0x51, 0x00, 0x00, 0x00}}, {L"NoModify", REG_DWORD, {1, 0, 0, 0}}}},
+    journal_key_values{L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar 3", false, {}},
     journal_registry_key{L"Software\\Classes\\.qmd"},
     journal_registry_value{L"Software\\Classes\\.qmd", L"", DWORD{REG_SZ}, {0x41, 0x00, 0x00, 0x00}},
     journal_registry_value{L"Software\\Halden & Voss", L"Quillmar 3 Path", std::nullopt, {}},
@@ -272,6 +274,32 @@ TEST_F(journal_undo_test, RegistryValuesAndKeysComeBackAsTheyWere)
     HKEY gone = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, created.c_str(), 0, KEY_READ, &gone), ERROR_SUCCESS)
         << "the key the run created is gone";
+}
+
+TEST_F(journal_undo_test, TheUninstallEntryHoldsExactlyItsEarlierValuesOrGoes)
+{
+    const std::wstring entry = product_uninstall_key();
+    const auto set = [&](const wchar_t* name, const std::wstring& text) {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, entry.c_str(), name, REG_SZ, text.c_str(),
+                                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    };
+    const journal_key_values absent = key_values_of(entry);
+    EXPECT_FALSE(absent.existed);
+    set(L"DisplayName", L"Quillmar 3.05b");
+    set(L"Publisher", L"Halden & Voss");
+    const journal_key_values earlier = key_values_of(entry);
+    ASSERT_TRUE(earlier.existed);
+    ASSERT_EQ(earlier.values.size(), 2u);
+    // The run writes its own entry over it.
+    set(L"DisplayName", L"Quillmar 3.05c");
+    set(L"DisplayVersion", L"3.5.3.1");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, entry.c_str(), L"Publisher");
+
+    EXPECT_TRUE(undo_journal({begin(), earlier}, run_.wstring(), places_).empty());
+    EXPECT_EQ(key_values_of(entry), earlier);
+    EXPECT_TRUE(undo_journal({begin(), absent}, run_.wstring(), places_).empty());
+    EXPECT_FALSE(key_values_of(entry).existed);
 }
 
 TEST_F(journal_undo_test, TheStorageIsSweptOfUndoneRunsAndEmptyOnes)
