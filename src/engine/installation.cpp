@@ -184,10 +184,14 @@ private:
             return;
         const std::wstring path = journal_->path();
         journal_.reset();
-        if (ended_cleanly)
+        if (ended_cleanly) {
+            // Nothing the run kept in its folder is needed any more.
             DeleteFileW(path.c_str());
-        else
+            remove_run_folder(fs::path(path).parent_path().wstring());
+        }
+        else {
             cleanup_paths_.clear();
+        }
     }
 
     // The earlier log lies in the installation folder, where users may be

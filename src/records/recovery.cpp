@@ -401,11 +401,13 @@ recovery_report recover_interrupted_runs(const recovery_places& places)
             const std::wstring journal = run_folder + L"\\" + recovery_journal_name;
             const auto bytes = read_journal_file(journal);
             if (!bytes) {
-                // A run ended before its journal began changed nothing.
+                // A run that ended before its journal began changed nothing,
+                // and one that ended whole needs nothing it left here; only
+                // backups the list still names stay.
                 if (!exists(journal) && std::none_of(listed.begin(), listed.end(), [&](const std::wstring& folder) {
                         return is_within(folder, run_folder);
                     }))
-                    RemoveDirectoryW(run_folder.c_str());
+                    remove_run_folder(run_folder);
                 continue;
             }
             const std::vector<journal_step> steps = read_journal(*bytes);

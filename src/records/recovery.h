@@ -48,7 +48,8 @@ struct recovery_report {
 
 // Every run folder of the private storage that holds a journal: undone and
 // then removed with its backups, unless something could not be undone.
-// Also removes empty run folders (a run ended before its journal began).
+// Also removes run folders without a journal whose backups the list of
+// backups not put back does not name.
 // Never throws.
 recovery_report recover_interrupted_runs(const recovery_places& places);
 

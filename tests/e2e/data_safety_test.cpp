@@ -19,19 +19,6 @@ namespace {
 
 using namespace e2e;
 
-// Runs the installed uninstaller with /quiet and returns its exit code,
-// without waiting for it to remove itself (it does not when incomplete).
-unsigned long uninstall_quietly(const std::wstring& folder)
-{
-    const fs::path temp = fs::temp_directory_path() / ("hv-e2e-safety-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(temp);
-    test_support::temp_folder_guard temp_folder(temp);
-    const unsigned long code = test_support::run_process(folder + L"\\Uninstall.exe", L"/quiet", 120000);
-    std::error_code ignored;
-    fs::remove_all(temp, ignored);
-    return code;
-}
-
 void write_text(const fs::path& path, const std::string& text)
 {
     fs::create_directories(path.parent_path());

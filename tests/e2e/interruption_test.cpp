@@ -267,7 +267,8 @@ protected:
         }
     }
 
-    std::vector<kill_point> kill_points(std::chrono::milliseconds duration, int files_copied) const
+    std::vector<kill_point> kill_points(std::chrono::milliseconds duration, int files_copied,
+                                        bool first_installation) const
     {
         const std::wstring program = install_folder_ + L"\\Quillmar.exe";
         const std::wstring link_name = product_name(false) + L".lnk";
@@ -307,9 +308,19 @@ protected:
             {"while the product registers itself", [](observer& o) { return o.product_running(); }},
             {"after the product's registration", [](observer& o) { return o.product_has_run(); }},
         };
+        if (first_installation) {
+            // The page may not answer between the last files: their arrival shows.
+            const auto files = payload_files(install_folder_, true);
+            for (std::size_t from_end : {2u, 1u}) {
+                const std::wstring file = files[files.size() - from_end].subject;
+                points.push_back({"once " + to_utf8(fs::path(file).filename().wstring()) + " is there",
+                                  [file](observer&) { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; }});
+            }
+        }
         // Moments spread over the whole run, wherever they fall.
-        for (int tenth = 0; tenth < 10; ++tenth) {
-            const auto at = duration * (2 * tenth + 1) / 20;
+        constexpr int moments = 14;
+        for (int moment = 0; moment < moments; ++moment) {
+            const auto at = duration * (2 * moment + 1) / (2 * moments);
             points.push_back({"after " + std::to_string(at.count()) + " ms",
                               [at](observer& o) { return o.elapsed() >= at; }});
         }
@@ -377,7 +388,7 @@ TEST_F(interruption, a_first_installation_ended_anywhere_is_undone_by_the_next_s
     ASSERT_EQ(uninstall(install_folder_), 0u);
     expect_same(initial_, picture());
 
-    sweep(kill_points(duration, copies), [] {});
+    sweep(kill_points(duration, copies, true), [] {});
 
     // From the recovered machine, a whole installation and its uninstallation.
     ASSERT_FALSE(install_until({"nowhere", {}}));
@@ -401,7 +412,7 @@ TEST_F(interruption, an_update_ended_anywhere_leaves_the_earlier_installation_wh
     ASSERT_EQ(uninstall(install_folder_), 0u);
     prepare_update();
 
-    sweep(kill_points(duration, copies), [this] { prepare_update(); });
+    sweep(kill_points(duration, copies, false), [this] { prepare_update(); });
 
     ASSERT_FALSE(install_until({"nowhere", {}}));
     EXPECT_EQ(read_text(expand(L"%ProgramData%\\Halden & Voss\\Quillmar\\Quillmar.ini")), "changed by the user");

@@ -33,17 +33,6 @@ void make_link(const fs::path& link, const fs::path& target, const char* answer 
     fs::remove(done);
 }
 
-unsigned long uninstall_quietly(const std::wstring& folder)
-{
-    const fs::path temp = fs::temp_directory_path() / ("hv-e2e-links-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(temp);
-    test_support::temp_folder_guard temp_folder(temp);
-    const unsigned long code = test_support::run_process(folder + L"\\Uninstall.exe", L"/quiet", 120000);
-    std::error_code ignored;
-    fs::remove_all(temp, ignored);
-    return code;
-}
-
 class links : public scenario {
 protected:
     void SetUp() override

@@ -106,6 +106,17 @@ void expect_state(const std::vector<fact>& required)
         ADD_FAILURE() << to_utf8(difference);
 }
 
+unsigned long uninstall_quietly(const std::wstring& folder)
+{
+    const fs::path temp = fs::temp_directory_path() / ("hv-e2e-quiet-" + std::to_string(GetCurrentProcessId()));
+    fs::create_directories(temp);
+    test_support::temp_folder_guard temp_folder(temp);
+    const unsigned long code = test_support::run_process(folder + L"\\Uninstall.exe", L"/quiet", 120000);
+    std::error_code ignored;
+    fs::remove_all(temp, ignored);
+    return code;
+}
+
 void expect_same(const fact_set& before, const fact_set& after)
 {
     for (const auto& change : changes(before, after, left_on_purpose))

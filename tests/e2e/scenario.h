@@ -173,6 +173,10 @@ private:
     HWND frame_ = nullptr;
 };
 
+// Runs the installed uninstaller with /quiet and returns its exit code,
+// without waiting for it to remove itself (it does not when incomplete).
+unsigned long uninstall_quietly(const std::wstring& folder);
+
 class scenario : public ::testing::Test {
 protected:
     void SetUp() override

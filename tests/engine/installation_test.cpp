@@ -299,9 +299,20 @@ TEST_F(installation_test, update_leaves_the_examples_and_passes_the_old_version)
     const fs::path earlier_example = example.parent_path() / L"earlier.txt";
     fs::create_directories(example.parent_path());
     write_bytes(earlier_example, "an example the user changed");
+    // What the earlier installation left: its log and a data file.
+    fs::create_directories(install_folder);
+    write_bytes(install_folder / uninstall_log_name, "the earlier log");
+    fs::create_directories(data_file.parent_path());
+    write_bytes(data_file, "value=changed by the user\r\n");
 
     ASSERT_TRUE(install());
 
+    // The copies the run kept while it worked go with its folder.
+    std::string left;
+    if (fs::exists(temporary_folder))
+        for (const auto& entry : fs::recursive_directory_iterator(temporary_folder))
+            left += " " + entry.path().string();
+    EXPECT_FALSE(fs::exists(temporary_folder)) << left;
     EXPECT_FALSE(fs::exists(example));
     EXPECT_TRUE(file_records(example).empty());
     EXPECT_EQ(read_bytes(earlier_example), "an example the user changed");
