@@ -1,6 +1,7 @@
 #include "payload/placeholders.h"
 
 #include "payload/compress_error.h"
+#include "platform/known_folders.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -55,10 +56,7 @@ constexpr token_folder shell_tokens[] = {
 
 std::wstring shell_folder(int csidl)
 {
-    wchar_t buffer[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
-    buffer[MAX_PATH - 1] = L'\0';
-    return buffer;
+    return csidl_folder(csidl);
 }
 
 bool same_folder(const fs::path& a, const fs::path& b)
