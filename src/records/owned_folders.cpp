@@ -103,3 +103,31 @@ std::vector<log_record> take_unowned_records(std::vector<log_record>& records, c
     records.erase(keep, records.end());
     return refused;
 }
+
+std::wstring link_check_root(const std::wstring& path, const owned_folders& folders)
+{
+    std::wstring root;
+    for (const auto* list : {&folders.data_folders, &folders.menu_folders})
+        for (const std::wstring& folder : *list)
+            if (!folder.empty() && is_strictly_within(path, folder) && folder.size() > root.size())
+                root = folder;
+    if (!root.empty())
+        return root;
+    // A shortcut on a desktop, or an example in its folder one below it.
+    const std::wstring parent = parent_of(path);
+    for (const std::wstring& desktop : folders.desktop_folders) {
+        if (desktop.empty() || !is_strictly_within(path, desktop))
+            continue;
+        if (is_within(desktop, parent))
+            return desktop;
+        if (is_within(desktop, parent_of(parent)))
+            return parent;
+    }
+    if (path.starts_with(L"\\\\")) {
+        const std::size_t server_end = path.find_first_of(L"\\/", 2);
+        const std::size_t share_end =
+            server_end == std::wstring::npos ? std::wstring::npos : path.find_first_of(L"\\/", server_end + 1);
+        return path.substr(0, share_end);
+    }
+    return path.substr(0, 3);
+}

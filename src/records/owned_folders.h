@@ -34,3 +34,10 @@ bool is_owned_record(const log_record& record, const owned_folders& folders);
 
 // Removes the records the installation may not act on and returns them.
 std::vector<log_record> take_unowned_records(std::vector<log_record>& records, const owned_folders& folders);
+
+// Where a look for links on the way to `path` starts, as the installation
+// looks before it writes: the innermost data or Start-menu folder holding
+// it, the examples folder for a file one folder below a desktop, and
+// otherwise the path's drive (or share), so that no folder on the way is
+// taken on trust.
+std::wstring link_check_root(const std::wstring& path, const owned_folders& folders);
