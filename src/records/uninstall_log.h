@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/security.h"
 
 enum class record_kind : std::int32_t {
     directory = 0,
@@ -75,6 +77,9 @@ public:
     // Where this installation's backups go: a private folder of the run;
     // empty for the system temporary folder.
     std::wstring backup_folder;
+    // The access list a folder the installation creates gets from the
+    // start; when unset or without one, what its parent hands down.
+    std::function<std::optional<access_list>(const std::wstring& folder)> access_for_new_folder;
 
     // Never throws: a malformed or unreadable file keeps what was parsed
     // before the fault. An empty name only resets the header fields.
