@@ -411,16 +411,3 @@ void create_folder_with_access(const std::wstring& path, const access_list& list
     access_security_attributes attributes(list);
     check(CreateDirectoryW(path.c_str(), attributes.get()));
 }
-
-everyone_security_attributes::everyone_security_attributes(DWORD access_mask)
-{
-    {
-        const owned_sid everyone(sid_kind::everyone);
-        acl_ = single_entry_acl(everyone.get(), access_mask);
-    }
-    descriptor_ = new_descriptor();
-    check(api().set_security_descriptor_dacl(descriptor_.descriptor(), TRUE, acl_.acl(), FALSE));
-    attributes_.nLength = sizeof attributes_;
-    attributes_.lpSecurityDescriptor = descriptor_.descriptor();
-    attributes_.bInheritHandle = FALSE;
-}

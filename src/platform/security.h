@@ -221,24 +221,3 @@ private:
 // Creates a folder new, with `list` as its access list from the start.
 // Raises, with ERROR_ALREADY_EXISTS when anything has that name.
 void create_folder_with_access(const std::wstring& path, const access_list& list);
-
-// Security attributes whose DACL allows everyone `access_mask`, for kernel
-// objects shared with other accounts. They own their descriptor and ACL.
-class everyone_security_attributes {
-public:
-    explicit everyone_security_attributes(DWORD access_mask);
-    everyone_security_attributes(everyone_security_attributes&&) noexcept = default;
-    everyone_security_attributes& operator=(everyone_security_attributes&&) noexcept = default;
-
-    SECURITY_ATTRIBUTES* get() noexcept { return &attributes_; }
-
-private:
-    security_block acl_;
-    security_block descriptor_;
-    SECURITY_ATTRIBUTES attributes_{};
-};
-
-inline everyone_security_attributes everyone_security(DWORD access_mask)
-{
-    return everyone_security_attributes(access_mask);
-}
