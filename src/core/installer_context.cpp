@@ -1,6 +1,7 @@
 #include "core/installer_context.h"
 
 #include "identity/product.h"
+#include "platform/common_controls.h"
 #include "platform/error_text.h"
 #include "platform/module_path.h"
 #include "platform/security.h"
@@ -71,7 +72,7 @@ void initialise_application()
         if (!common_controls_6_active())
             throw std::runtime_error("common controls 6.0 are not available");
         INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_LINK_CLASS};
-        if (!InitCommonControlsEx(&classes))
+        if (!common_controls_api::instance().init_common_controls_ex(&classes))
             throw std::runtime_error("the common control classes cannot be registered");
         application_instance_counter();
         _set_com_error_handler(throw_com_error);

@@ -125,6 +125,8 @@ private:
             return false;
         }
         state_.log.backup_folder = temporary_folder;
+        state_.log.access_for_new_folder =
+            new_folder_access_rule(new_folder_places_for(request_.install_folder, sources_.lookup));
         view_.show_progress();
         percent_ = 0;
         cleanup_paths_ = {temporary_folder};

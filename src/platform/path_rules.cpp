@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <system_error>
 
 namespace {
 
@@ -124,4 +125,26 @@ std::wstring first_link_from(std::wstring_view folder, std::wstring_view path)
             ++next;
         part = whole.substr(0, next);
     }
+}
+
+std::wstring final_path_of(void* object)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(object, path.data(), static_cast<DWORD>(path.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (!length)
+            throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                    "GetFinalPathNameByHandleW");
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(length + 1);
+    }
+    if (path.starts_with(L"\\\\?\\UNC\\"))
+        return L"\\" + path.substr(7);
+    if (path.starts_with(L"\\\\?\\"))
+        return path.substr(4);
+    return path;
 }

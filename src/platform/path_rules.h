@@ -85,3 +85,7 @@ bool is_strictly_within(std::wstring_view path, std::wstring_view folder);
 // that is a link (a junction or symbolic link, seen without following it);
 // empty when there is none or `path` does not lie in `folder`.
 std::wstring first_link_from(std::wstring_view folder, std::wstring_view path);
+
+// The path the system gives an open file or folder, without the "\\?\"
+// prefix: where a handle really leads. Raises std::system_error.
+std::wstring final_path_of(void* object);

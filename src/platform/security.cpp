@@ -1,8 +1,10 @@
 #include "platform/security.h"
 
+#include <filesystem>
 #include <optional>
 
 #include "platform/kernel_handle.h"
+#include "platform/path_rules.h"
 
 #include <new>
 
@@ -125,6 +127,9 @@ owned_sid::owned_sid(sid_kind kind)
         made = api().allocate_and_initialize_sid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                                  DOMAIN_ALIAS_RID_USERS, 0, 0, 0, 0, 0, 0, &sid_);
         break;
+    case sid_kind::local_system:
+        made = api().allocate_and_initialize_sid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &sid_);
+        break;
     }
     if (!made) {
         sid_ = nullptr;
@@ -190,13 +195,9 @@ security_block acl_granting(const ACL* old_dacl, PSID sid, DWORD access_mask, BY
     return acl;
 }
 
-SECURITY_DESCRIPTOR_CONTROL control_bits_carried_over(SECURITY_DESCRIPTOR_CONTROL old_control) noexcept
+SECURITY_INFORMATION dacl_information_for(SECURITY_DESCRIPTOR_CONTROL old_control) noexcept
 {
-    if (old_control & SE_DACL_AUTO_INHERITED)
-        return SE_DACL_AUTO_INHERIT_REQ | SE_DACL_AUTO_INHERITED;
-    if (old_control & SE_DACL_PROTECTED)
-        return SE_DACL_PROTECTED;
-    return 0;
+    return DACL_SECURITY_INFORMATION | ((old_control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION : 0);
 }
 
 bool is_administrator()
@@ -292,48 +293,121 @@ bool enable_privilege(const wchar_t* name, bool enable) noexcept
     }
 }
 
+kernel_handle open_for_access_change(const std::wstring& path)
+{
+    kernel_handle object(CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!object)
+        throw_last_error();
+    BY_HANDLE_FILE_INFORMATION information{};
+    check(GetFileInformationByHandle(object.get(), &information));
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        throw_hresult(hresult_from_win32(ERROR_CANT_ACCESS_FILE));
+    // Wine opens what a Unix link points to even with FILE_FLAG_OPEN_REPARSE_POINT,
+    // and shows no attribute for a link to a file: the object must also be
+    // where its folder really is, under its own name.
+    const std::filesystem::path named(path);
+    const kernel_handle folder(CreateFileW(named.parent_path().c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder)
+        throw_last_error();
+    try {
+        const std::wstring reached = final_path_of(object.get());
+        const std::wstring expected = (std::filesystem::path(final_path_of(folder.get())) / named.filename()).wstring();
+        if (!is_within(reached, expected) || !is_within(expected, reached))
+            throw_hresult(hresult_from_win32(ERROR_CANT_ACCESS_FILE));
+    }
+    catch (const std::system_error& e) {
+        if (e.code().category() != std::system_category() || e.code().value() < 0)
+            throw;
+        throw_hresult(hresult_from_win32(static_cast<DWORD>(e.code().value())));
+    }
+    return object;
+}
+
 bool grant_users_access(const std::wstring& path, DWORD access_mask, BYTE ace_flags)
 {
     auto& a = api();
     const owned_sid users(sid_kind::users);
+    const kernel_handle object = open_for_access_change(path);
 
     DWORD needed = 0;
-    if (!a.get_file_security(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed)
+    if (!a.get_kernel_object_security(object.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed)
         && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         throw_last_error();
     const auto old_descriptor = allocate_security_block(needed);
-    check(a.get_file_security(path.c_str(), DACL_SECURITY_INFORMATION, old_descriptor.descriptor(),
-                              needed, &needed));
+    check(a.get_kernel_object_security(object.get(), DACL_SECURITY_INFORMATION, old_descriptor.descriptor(), needed,
+                                       &needed));
 
     BOOL present = FALSE, defaulted = FALSE;
     ACL* old_dacl = nullptr;
     check(a.get_security_descriptor_dacl(old_descriptor.descriptor(), &present, &old_dacl, &defaulted));
     const auto acl = acl_granting(present ? old_dacl : nullptr, users.get(), access_mask, ace_flags);
 
-    const auto descriptor = new_descriptor();
-    check(a.set_security_descriptor_dacl(descriptor.descriptor(), TRUE, acl.acl(), FALSE));
-
-    if (a.get_security_descriptor_control.available() && a.set_security_descriptor_control.available()) {
-        SECURITY_DESCRIPTOR_CONTROL control = 0;
-        DWORD revision = 0;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (a.get_security_descriptor_control.available())
         check(a.get_security_descriptor_control(old_descriptor.descriptor(), &control, &revision));
-        if (const SECURITY_DESCRIPTOR_CONTROL bits = control_bits_carried_over(control))
-            check(a.set_security_descriptor_control(descriptor.descriptor(), bits, bits));
-    }
-
-    check(a.set_file_security(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.descriptor()));
+    const DWORD status = a.set_security_info(object.get(), SE_FILE_OBJECT, dacl_information_for(control), nullptr,
+                                             nullptr, acl.acl(), nullptr);
+    if (status != ERROR_SUCCESS)
+        throw_hresult(hresult_from_win32(status));
     return true;
 }
 
-everyone_security_attributes::everyone_security_attributes(DWORD access_mask)
+access_list program_files_access()
 {
-    {
-        const owned_sid everyone(sid_kind::everyone);
-        acl_ = single_entry_acl(everyone.get(), access_mask);
+    constexpr BYTE below = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    return {{{sid_kind::administrators, FILE_ALL_ACCESS, below},
+             {sid_kind::local_system, FILE_ALL_ACCESS, below},
+             {sid_kind::users, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, below}},
+            true};
+}
+
+access_list shared_data_access()
+{
+    return {{{sid_kind::users, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE}}, false};
+}
+
+access_list shared_object_access(DWORD full, DWORD others)
+{
+    return {{{sid_kind::administrators, full, 0}, {sid_kind::local_system, full, 0}, {sid_kind::everyone, others, 0}},
+            true};
+}
+
+security_block acl_of(const access_list& list)
+{
+    auto& a = api();
+    std::vector<owned_sid> sids;
+    std::size_t size = sizeof(ACL);
+    for (const access_entry& entry : list.entries) {
+        sids.emplace_back(entry.who);
+        size += offsetof(ACCESS_ALLOWED_ACE, SidStart) + a.get_length_sid(sids.back().get());
     }
-    descriptor_ = new_descriptor();
-    check(api().set_security_descriptor_dacl(descriptor_.descriptor(), TRUE, acl_.acl(), FALSE));
+    auto acl = allocate_security_block(size);
+    check(a.initialize_acl(acl.acl(), static_cast<DWORD>(acl.size), ACL_REVISION));
+    for (std::size_t i = 0; i < sids.size(); ++i)
+        check(a.add_access_allowed_ace_ex(acl.acl(), ACL_REVISION, list.entries[i].flags, list.entries[i].mask,
+                                          sids[i].get()));
+    return acl;
+}
+
+access_security_attributes::access_security_attributes(const access_list& list)
+    : acl_(acl_of(list)), descriptor_(new_descriptor())
+{
+    auto& a = api();
+    check(a.set_security_descriptor_dacl(descriptor_.descriptor(), TRUE, acl_.acl(), FALSE));
+    if (list.is_protected)
+        check(a.set_security_descriptor_control(descriptor_.descriptor(), SE_DACL_PROTECTED, SE_DACL_PROTECTED));
     attributes_.nLength = sizeof attributes_;
     attributes_.lpSecurityDescriptor = descriptor_.descriptor();
     attributes_.bInheritHandle = FALSE;
+}
+
+void create_folder_with_access(const std::wstring& path, const access_list& list)
+{
+    access_security_attributes attributes(list);
+    check(CreateDirectoryW(path.c_str(), attributes.get()));
 }

@@ -1,17 +1,21 @@
 // Security services: administrator check, token privileges, access for the
-// Users group on files and folders, and security attributes for kernel
-// objects every account may open. Every system security function is
+// Users group on files and folders, and the access lists of the folders and
+// kernel objects the programs create. Every system security function is
 // resolved by name from advapi32.dll on first use; failures are raised as
 // std::system_error whose value is the HRESULT, in the system category.
 #pragma once
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
+
+#include "platform/kernel_handle.h"
 
 // 0x80070000 | (code & 0xFFFF) for a positive code, the code itself otherwise.
 HRESULT hresult_from_win32(DWORD code) noexcept;
@@ -79,8 +83,8 @@ struct security_api {
     security_function<decltype(::SetSecurityDescriptorOwner)> set_security_descriptor_owner{"SetSecurityDescriptorOwner"};
     security_function<decltype(::GetSecurityDescriptorControl)> get_security_descriptor_control{"GetSecurityDescriptorControl"};
     security_function<decltype(::SetSecurityDescriptorControl)> set_security_descriptor_control{"SetSecurityDescriptorControl"};
-    security_function<decltype(::GetFileSecurityW)> get_file_security{"GetFileSecurityW"};
-    security_function<decltype(::SetFileSecurityW)> set_file_security{"SetFileSecurityW"};
+    security_function<decltype(::GetKernelObjectSecurity)> get_kernel_object_security{"GetKernelObjectSecurity"};
+    security_function<decltype(::SetSecurityInfo)> set_security_info{"SetSecurityInfo"};
     security_function<decltype(::OpenProcessToken)> open_process_token{"OpenProcessToken"};
     security_function<decltype(::OpenThreadToken)> open_thread_token{"OpenThreadToken"};
     security_function<decltype(::CheckTokenMembership)> check_token_membership{"CheckTokenMembership"};
@@ -105,7 +109,7 @@ bool security_function<F>::available()
     }
 }
 
-enum class sid_kind { everyone, administrators, users };
+enum class sid_kind { everyone, administrators, users, local_system };
 
 // A SID from AllocateAndInitializeSid, freed with FreeSid.
 class owned_sid {
@@ -139,11 +143,6 @@ security_block allocate_security_block(std::size_t size);
 // `old_dacl` stands for a missing or null DACL.
 security_block acl_granting(const ACL* old_dacl, PSID sid, DWORD access_mask, BYTE ace_flags);
 
-// The inheritance and protection bits a new DACL takes over from the old
-// descriptor's control: auto-inherited (with its request bit) before
-// protected; 0 for none.
-SECURITY_DESCRIPTOR_CONTROL control_bits_carried_over(SECURITY_DESCRIPTOR_CONTROL old_control) noexcept;
-
 // Whether the process is a member of BUILTIN\Administrators.
 bool is_administrator();
 
@@ -157,16 +156,59 @@ bool is_administrator_by_access_check();
 // Enables or disables one privilege of the process token; false on any failure.
 bool enable_privilege(const wchar_t* name, bool enable) noexcept;
 
-// Gives the Users group exactly `access_mask` on a file or folder; true or raises.
+// The SECURITY_INFORMATION with which a DACL is set in place of one whose
+// descriptor had `old_control`: a protected list stays protected.
+SECURITY_INFORMATION dacl_information_for(SECURITY_DESCRIPTOR_CONTROL old_control) noexcept;
+
+// The file or folder itself, opened to read and change its access list
+// without following a link: a link (junction, symbolic link) standing
+// there is refused with ERROR_CANT_ACCESS_FILE, since the installation never
+// makes one and whatever it points to is not the installation's.
+kernel_handle open_for_access_change(const std::wstring& path);
+
+// Gives the Users group exactly `access_mask` on a file or folder, through
+// a handle from open_for_access_change; true or raises.
 bool grant_users_access(const std::wstring& path, DWORD access_mask, BYTE ace_flags);
 
-// Security attributes whose DACL allows everyone `access_mask`, for kernel
-// objects shared with other accounts. They own their descriptor and ACL.
-class everyone_security_attributes {
+// One access-allowed entry of an access list the programs write.
+struct access_entry {
+    sid_kind who;
+    DWORD mask;
+    BYTE flags;
+    friend bool operator==(const access_entry&, const access_entry&) = default;
+};
+
+// An access list: its entries, and whether it keeps out what the parent
+// folder hands down (protected).
+struct access_list {
+    std::vector<access_entry> entries;
+    bool is_protected = false;
+    friend bool operator==(const access_list&, const access_list&) = default;
+};
+
+// What Program Files gives: Administrators and SYSTEM full control, Users
+// read and execute, for the folder and everything below; nothing inherited.
+access_list program_files_access();
+
+// A shared data folder: Users get full control of it and everything below,
+// beside what its parent hands down.
+access_list shared_data_access();
+
+// The installation lock and the instance counter: Administrators and SYSTEM
+// get `full`, every other account only `others` (what waiting and counting
+// need), so nobody else can change the object's access or owner.
+access_list shared_object_access(DWORD full, DWORD others);
+
+// The ACL of an access list.
+security_block acl_of(const access_list& list);
+
+// Security attributes carrying an access list, for creating an object with
+// it. They own their descriptor and ACL; not inheritable.
+class access_security_attributes {
 public:
-    explicit everyone_security_attributes(DWORD access_mask);
-    everyone_security_attributes(everyone_security_attributes&&) noexcept = default;
-    everyone_security_attributes& operator=(everyone_security_attributes&&) noexcept = default;
+    explicit access_security_attributes(const access_list& list);
+    access_security_attributes(access_security_attributes&&) noexcept = default;
+    access_security_attributes& operator=(access_security_attributes&&) noexcept = default;
 
     SECURITY_ATTRIBUTES* get() noexcept { return &attributes_; }
 
@@ -176,7 +218,6 @@ private:
     SECURITY_ATTRIBUTES attributes_{};
 };
 
-inline everyone_security_attributes everyone_security(DWORD access_mask)
-{
-    return everyone_security_attributes(access_mask);
-}
+// Creates a folder new, with `list` as its access list from the start.
+// Raises, with ERROR_ALREADY_EXISTS when anything has that name.
+void create_folder_with_access(const std::wstring& path, const access_list& list);

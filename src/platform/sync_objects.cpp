@@ -8,6 +8,15 @@ namespace {
 constexpr wchar_t lock_suffix[] = L".{5ead623c-dfcd-474d-8e3c-e6978cac039e}";
 constexpr wchar_t counter_suffix[] = L".{a3526b56-ca7c-4e16-8a26-da7758a378fd}";
 
+// What every program of the application needs of the objects, whatever
+// account it runs under: to wait for and give back the lock, to count
+// itself in and out. Only administrators and the system may do more (change
+// the objects' access or owner), and the handles ask for no more either, so
+// that a program without administrator rights opens an object an elevated
+// one made.
+constexpr DWORD lock_access = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+constexpr DWORD counter_access = SYNCHRONIZE | SEMAPHORE_MODIFY_STATE;
+
 bool acquired(DWORD wait_result)
 {
     return wait_result == WAIT_OBJECT_0 || wait_result == WAIT_ABANDONED;
@@ -41,8 +50,9 @@ kernel_handle create_global_mutex(bool initial_owner, const std::wstring& name)
     DWORD error = 0;
     kernel_handle mutex;
     {
-        auto attributes = everyone_security(MUTEX_ALL_ACCESS);
-        mutex.reset(CreateMutexW(attributes.get(), initial_owner, full_name.c_str()));
+        access_security_attributes attributes(shared_object_access(MUTEX_ALL_ACCESS, lock_access));
+        mutex.reset(CreateMutexExW(attributes.get(), full_name.c_str(), initial_owner ? CREATE_MUTEX_INITIAL_OWNER : 0,
+                                   lock_access));
         error = GetLastError();
     }
     SetLastError(error);
@@ -55,8 +65,9 @@ kernel_handle create_global_semaphore(LONG initial_count, LONG maximum_count, co
     DWORD error = 0;
     kernel_handle semaphore;
     {
-        auto attributes = everyone_security(SEMAPHORE_ALL_ACCESS);
-        semaphore.reset(CreateSemaphoreW(attributes.get(), initial_count, maximum_count, full_name.c_str()));
+        access_security_attributes attributes(shared_object_access(SEMAPHORE_ALL_ACCESS, counter_access));
+        semaphore.reset(
+            CreateSemaphoreExW(attributes.get(), initial_count, maximum_count, full_name.c_str(), 0, counter_access));
         error = GetLastError();
     }
     SetLastError(error);

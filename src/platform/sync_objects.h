@@ -18,15 +18,16 @@ std::wstring instance_counter_name(const std::wstring& application_id);
 std::wstring application_id_from(const std::wstring& id_value, const std::wstring& product_name,
                                  const std::wstring& program_path);
 
-// A mutex or semaphore named "Global\" + name that every account may open.
-// The last error of the creation is kept for ERROR_ALREADY_EXISTS.
+// A mutex or semaphore named "Global\" + name that every account may open,
+// to wait and release or count, and only administrators and the system may
+// change. The last error of the creation is kept for ERROR_ALREADY_EXISTS.
 kernel_handle create_global_mutex(bool initial_owner, const std::wstring& name);
 kernel_handle create_global_semaphore(LONG initial_count, LONG maximum_count, const std::wstring& name);
 
 class named_mutex {
 public:
     // `name` is the whole object name; `global` adds "Global\" and the
-    // everyone-access attributes. An initial owner waits for a mutex that
+    // access of create_global_mutex. An initial owner waits for a mutex that
     // another process holds.
     named_mutex(const std::wstring& name, bool initial_owner, bool global);
     named_mutex(const named_mutex&) = delete;

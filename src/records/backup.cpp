@@ -15,6 +15,7 @@
 #include "platform/private_folder.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "records/owned_folders.h"
 #include "records/recovery.h"
 #include "records/recovery_journal.h"
 #include "records/text_file.h"
@@ -589,16 +590,20 @@ left_behind_report restore_left_behind_backups()
     // Backups are only taken from the private folder, where nobody but an
     // administrator can have put them.
     const std::wstring storage = private_storage_folder()();
+    // A folder on the way that a user replaced by a link since the failed
+    // run would have the backup written wherever the link points.
+    const owned_folders folders = owned_folders_for({});
     for (const not_restored_entry& entry : entries) {
         if (GetFileAttributesW(entry.backup.c_str()) == INVALID_FILE_ATTRIBUTES && is_missing(GetLastError()))
             continue;
         const bool backup_intact =
             is_strictly_within(entry.backup, storage) && entry.backup_sum && sum_or_nothing(entry.backup) == entry.backup_sum;
+        const bool way_free = link_on_the_way(folders, entry.original).empty();
         const DWORD at_original = GetFileAttributesW(entry.original.c_str());
         const bool place_free = at_original == INVALID_FILE_ATTRIBUTES && is_missing(GetLastError());
         const bool place_holds_installed = !place_free && !(at_original & FILE_ATTRIBUTE_DIRECTORY) &&
                                            entry.written_sum && sum_or_nothing(entry.original) == entry.written_sum;
-        if (backup_intact && (place_free || place_holds_installed)) {
+        if (backup_intact && way_free && (place_free || place_holds_installed)) {
             if (!place_free)
                 SetFileAttributesW(entry.original.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (MoveFileExW(entry.backup.c_str(), entry.original.c_str(),

@@ -106,12 +106,75 @@ std::vector<log_record> take_unowned_records(std::vector<log_record>& records, c
 
 std::wstring link_on_the_way(const owned_folders& folders, const std::wstring& path)
 {
-    for (const std::wstring& folder : folders.data_folders)
-        if (std::wstring link = first_link_from(folder, path); !link.empty())
-            return link;
-    for (const std::wstring& desktop : folders.desktop_folders)
-        if (is_strictly_within(path, desktop))
-            if (std::wstring link = first_link_from(parent_of(path), path); !link.empty())
-                return link;
-    return {};
+    return first_link_from(link_check_root(path, folders), path);
+}
+
+std::wstring link_check_root(const std::wstring& path, const owned_folders& folders)
+{
+    std::wstring root;
+    for (const auto* list : {&folders.data_folders, &folders.menu_folders})
+        for (const std::wstring& folder : *list)
+            if (!folder.empty() && is_strictly_within(path, folder) && folder.size() > root.size())
+                root = folder;
+    if (!root.empty())
+        return root;
+    // A shortcut on a desktop, or an example in its folder one below it.
+    const std::wstring parent = parent_of(path);
+    for (const std::wstring& desktop : folders.desktop_folders) {
+        if (desktop.empty() || !is_strictly_within(path, desktop))
+            continue;
+        if (is_within(desktop, parent))
+            return desktop;
+        if (is_within(desktop, parent_of(parent)))
+            return parent;
+    }
+    if (path.starts_with(L"\\\\")) {
+        const std::size_t server_end = path.find_first_of(L"\\/", 2);
+        const std::size_t share_end =
+            server_end == std::wstring::npos ? std::wstring::npos : path.find_first_of(L"\\/", server_end + 1);
+        return path.substr(0, share_end);
+    }
+    return path.substr(0, 3);
+}
+
+new_folder_places new_folder_places_for(const std::wstring& install_folder, const csidl_lookup& lookup)
+{
+    new_folder_places places{install_folder, lookup(CSIDL_PROGRAM_FILES), {}, {}};
+    if (const std::wstring data = lookup(CSIDL_COMMON_APPDATA); !data.empty())
+        places.common_data = data + L"\\" + std::wstring(maker_name);
+    for (const int desktop : {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY})
+        if (std::wstring folder = lookup(desktop); !folder.empty())
+            places.desktops.push_back(std::move(folder));
+    return places;
+}
+
+new_folder_access access_for_new_folder(const std::wstring& folder, const new_folder_places& places)
+{
+    // An installation folder outside Program Files would otherwise inherit
+    // what a drive's root gives every authenticated user: write access
+    // beside a program that runs elevated.
+    if (!places.install_folder.empty() && is_within(places.install_folder, folder) &&
+        (places.program_files.empty() || !is_within(folder, places.program_files)))
+        return new_folder_access::installation;
+    if (!places.common_data.empty() && is_within(folder, places.common_data))
+        return new_folder_access::shared_data;
+    for (const std::wstring& desktop : places.desktops)
+        if (!desktop.empty() && is_strictly_within(folder, desktop) && is_within(desktop, parent_of(folder)))
+            return new_folder_access::shared_data;
+    return new_folder_access::inherited;
+}
+
+std::function<std::optional<access_list>(const std::wstring&)> new_folder_access_rule(new_folder_places places)
+{
+    return [places = std::move(places)](const std::wstring& folder) -> std::optional<access_list> {
+        switch (access_for_new_folder(folder, places)) {
+        case new_folder_access::installation:
+            return program_files_access();
+        case new_folder_access::shared_data:
+            return shared_data_access();
+        case new_folder_access::inherited:
+            break;
+        }
+        return std::nullopt;
+    };
 }

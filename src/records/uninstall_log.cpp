@@ -321,7 +321,17 @@ bool uninstall_log::create_directories(const fs::path& folder)
         return false;
     if (journal)
         journal->append(journal_folder{text});
-    CreateDirectoryW(text.c_str(), nullptr);
+    if (const auto access = access_for_new_folder ? access_for_new_folder(text) : std::nullopt) {
+        try {
+            create_folder_with_access(text, *access);
+        }
+        catch (const std::system_error&) {
+            // Whatever stands there now is looked at below.
+        }
+    }
+    else {
+        CreateDirectoryW(text.c_str(), nullptr);
+    }
     if (!is_folder(text))
         return false;
     current.push_back({record_kind::directory, text, {}, true, -1});

@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/security.h"
 
 enum class record_kind : std::int32_t {
     directory = 0,
@@ -80,6 +82,9 @@ public:
     // When set, each change to the machine is announced there before it is
     // made, so that a run ended part-way can be undone by the next.
     journal_writer* journal = nullptr;
+    // The access list a folder the installation creates gets from the
+    // start; when unset or without one, what its parent hands down.
+    std::function<std::optional<access_list>(const std::wstring& folder)> access_for_new_folder;
 
     // Never throws: a malformed or unreadable file keeps what was parsed
     // before the fault. An empty name only resets the header fields.

@@ -2,6 +2,7 @@
 
 #include "core/installer_context.h"
 #include "identity/product.h"
+#include "platform/common_controls.h"
 #include "platform/language.h"
 #include "platform/string_table.h"
 #include "platform/version_info.h"
@@ -47,7 +48,7 @@ dlg_start& dlg_start::instance()
 void dlg_start::on_init()
 {
     HWND combo = GetDlgItem(hwnd, IDC_LANGUAGE_LIST);
-    image_list = ImageList_Create(18, 12, ILC_COLOR24, 8, 1);
+    image_list = common_controls_api::instance().image_list_create(18, 12, ILC_COLOR24, 8, 1);
 
     int current_position = -1;
     const language_index current = locale_state::instance().current;
@@ -59,7 +60,7 @@ void dlg_start::on_init()
         entry.pszText = text.data();
         entry.lParam = index;
         if (const icon_handle icon = load_icon(resource_module(), language_table[index].flag_icon, 16, 12)) {
-            const int image = image_list ? ImageList_ReplaceIcon(image_list, -1, icon.get()) : -1;
+            const int image = image_list ? common_controls_api::instance().image_list_replace_icon(image_list, -1, icon.get()) : -1;
             if (image >= 0) {
                 entry.mask |= CBEIF_IMAGE | CBEIF_SELECTEDIMAGE;
                 entry.iImage = image;

@@ -1,5 +1,6 @@
 #include "ui/folder_browser.h"
 
+#include "platform/common_controls.h"
 #include "platform/error_text.h"
 
 #include <commctrl.h>
@@ -159,8 +160,8 @@ LRESULT CALLBACK watch_ok(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
             return 0;
     }
     if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(dialog, watch_ok, ok_watch_id);
-    return DefSubclassProc(dialog, message, wparam, lparam);
+        common_controls_api::instance().remove_window_subclass(dialog, watch_ok, ok_watch_id);
+    return common_controls_api::instance().def_subclass_proc(dialog, message, wparam, lparam);
 }
 
 int CALLBACK browse_callback(HWND dialog, UINT message, LPARAM parameter, LPARAM data)
@@ -271,7 +272,7 @@ void folder_browser::on_initialized(HWND dialog)
         if (found)
             show_in_edit(edit, folder);
         if (edit)
-            SetWindowSubclass(dialog, watch_ok, ok_watch_id, reinterpret_cast<DWORD_PTR>(this));
+            common_controls_api::instance().set_window_subclass(dialog, watch_ok, ok_watch_id, reinterpret_cast<DWORD_PTR>(this));
     }
     // Only now: the selection made above notifies a change at once, which
     // must not replace the initial folder the edit shows.

@@ -9,38 +9,23 @@
 #include <string>
 
 #include "e2e/scenario.h"
+#include "support/link_maker.h"
 
 namespace {
 
 using namespace e2e;
 
-// Asks the helper outside Wine for a link at `link` pointing to `target`,
-// or to remove the link when `target` is empty (Wine cannot: its
-// RemoveDirectoryW and DeleteFileW look through a link to a folder).
 void make_link(const fs::path& link, const fs::path& target, const char* answer = "made\n")
 {
-    const fs::path requests = from_utf8(std::getenv("HV_LINK_REQUESTS"));
-    const fs::path request = requests / L"link.request";
-    {
-        std::ofstream out(request, std::ios::binary);
-        out << to_utf8(link.wstring()) << "\n" << to_utf8(target.wstring()) << "\n";
-    }
-    const fs::path done = requests / L"link.done";
-    for (int i = 0; i < 300 && !fs::exists(done); ++i)
-        Sleep(100);
-    ASSERT_TRUE(fs::exists(done)) << "the link helper did not answer";
-    EXPECT_EQ(read_text(done), answer);
-    fs::remove(done);
+    EXPECT_EQ(test_support::request_link(link, target), answer);
 }
 
 class links : public scenario {
 protected:
     void SetUp() override
     {
-        if (!std::getenv("HV_LINK_REQUESTS")) {
-            const char* why = std::getenv("HV_LINK_MAKER_UNAVAILABLE");
-            GTEST_SKIP() << "no link helper: " << (why ? why : "run through with_link_maker.sh");
-        }
+        if (const std::string why = test_support::link_maker_unavailable(); !why.empty())
+            GTEST_SKIP() << "no link helper: " << why;
         scenario::SetUp();
     }
 };

@@ -292,6 +292,36 @@ TEST_F(installation_test, first_installation_writes_and_records_every_file)
     EXPECT_EQ(written_log.shortcut_folder, menu_folder.wstring());
 }
 
+// Folders the installation creates get their access list with them: the
+// installation folder outside Program Files that of Program Files, the
+// shared data and examples folders write access for Users; anything else
+// inherits.
+class new_folder_access_test : public installation_test {
+protected:
+    void check(const fs::path& folder, const std::optional<access_list>& expected)
+    {
+        request.install_folder = folder.wstring();
+        ASSERT_TRUE(install()) << testing::PrintToString(view.status);
+        ASSERT_TRUE(log.access_for_new_folder);
+        EXPECT_EQ(log.access_for_new_folder(folder.wstring()), expected);
+        EXPECT_EQ(log.access_for_new_folder((folder / L"Docs").wstring()), std::nullopt);
+        EXPECT_EQ(log.access_for_new_folder(data_file.parent_path().wstring()), shared_data_access());
+        EXPECT_EQ(log.access_for_new_folder(example.parent_path().wstring()), shared_data_access());
+        EXPECT_EQ(log.access_for_new_folder(menu_folder.wstring()), std::nullopt);
+        EXPECT_TRUE(fs::exists(folder / L"Docs\\notes.txt"));
+    }
+};
+
+TEST_F(new_folder_access_test, an_installation_folder_elsewhere_gets_that_of_program_files)
+{
+    check(install_folder, program_files_access());
+}
+
+TEST_F(new_folder_access_test, an_installation_folder_below_program_files_inherits)
+{
+    check(shell_root / (L"csidl-" + std::to_wstring(CSIDL_PROGRAM_FILES)) / L"Quillmar", std::nullopt);
+}
+
 TEST_F(installation_test, update_leaves_the_examples_and_passes_the_old_version)
 {
     request.existing_state = older_installed;

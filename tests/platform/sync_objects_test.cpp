@@ -3,7 +3,11 @@
 #include "support/sync_helper_process.h"
 #include "support/test_support.h"
 
+#include <sddl.h>
+
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include <fmt/xchar.h>
 #include <gtest/gtest.h>
@@ -47,6 +51,54 @@ TEST(GlobalObjects, CreationKeepsTheAlreadyExistsError)
     // Opened by the full name, as another program of the application does.
     const kernel_handle opened(OpenSemaphoreW(SYNCHRONIZE, FALSE, (L"Global\\" + semaphore_name).c_str()));
     EXPECT_TRUE(opened);
+}
+
+// Every account may wait for the lock and count itself, only administrators
+// and the system may change the objects. Wine keeps the access list of a
+// kernel object and gives it back, but checks no access against it for
+// programs of the same Unix user, so the entries are what is checked.
+TEST(GlobalObjects, OthersMayOnlyWaitAndCount)
+{
+    const struct {
+        const char* what;
+        bool mutex;
+        DWORD full;
+        DWORD others;
+    } cases[] = {
+        {"installation lock", true, MUTEX_ALL_ACCESS, SYNCHRONIZE | MUTEX_MODIFY_STATE},
+        {"instance counter", false, SEMAPHORE_ALL_ACCESS, SYNCHRONIZE | SEMAPHORE_MODIFY_STATE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring name = unique_name(L"access");
+        const kernel_handle object = c.mutex ? create_global_mutex(false, name) : create_global_semaphore(0, 5, name);
+        ASSERT_TRUE(object) << GetLastError();
+        const std::wstring full_name = L"Global\\" + name;
+        const kernel_handle reader(c.mutex ? OpenMutexW(READ_CONTROL, FALSE, full_name.c_str())
+                                           : OpenSemaphoreW(READ_CONTROL, FALSE, full_name.c_str()));
+        ASSERT_TRUE(reader) << GetLastError();
+        DWORD size = 0;
+        GetKernelObjectSecurity(reader.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+        std::vector<BYTE> descriptor(size);
+        ASSERT_TRUE(GetKernelObjectSecurity(reader.get(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size));
+        BOOL present = FALSE, defaulted = FALSE;
+        ACL* dacl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted));
+        ASSERT_TRUE(present && dacl) << "a missing DACL would let everybody do anything";
+        std::vector<std::pair<std::wstring, DWORD>> entries;
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void* ace = nullptr;
+            ASSERT_TRUE(GetAce(dacl, i, &ace));
+            const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+            ASSERT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+            wchar_t* sid = nullptr;
+            ConvertSidToStringSidW(const_cast<DWORD*>(&allowed->SidStart), &sid);
+            entries.emplace_back(sid, allowed->Mask);
+            LocalFree(sid);
+        }
+        EXPECT_EQ(entries, (std::vector<std::pair<std::wstring, DWORD>>{
+                               {L"S-1-5-32-544", c.full}, {L"S-1-5-18", c.full}, {L"S-1-1-0", c.others}}));
+    }
 }
 
 TEST(NamedMutex, SecondProcessCannotTakeAHeldLock)

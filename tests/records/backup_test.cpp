@@ -19,6 +19,7 @@
 #include "records/log_test_support.h"
 #include "records/uninstall_log.h"
 #include "records/text_file.h"
+#include "support/link_maker.h"
 #include "support/registry_sandbox.h"
 #include "support/sync_helper_process.h"
 #include "support/test_support.h"
@@ -703,6 +704,35 @@ TEST_F(backup_test, BackupsLeftBehindArePutBackWhenThePlaceAndTheBackupAreAsLeft
         fs::remove_all(run, ignored);
         fs::remove(original, ignored);
     }
+}
+
+// A user who replaces a folder on the way to the original by a link after
+// the failed run must not get the backup written where the link points.
+// Run through tests/e2e/with_link_maker.sh (records.backup.links).
+TEST_F(backup_test, ABackupIsNotPutBackThroughALinkOnTheWayToItsPlace)
+{
+    if (const std::string why = test_support::link_maker_unavailable(); !why.empty())
+        GTEST_SKIP() << "no link helper (" << why << "): Wine makes no Windows links";
+    const fs::path elsewhere = scratch_ / L"elsewhere";
+    fs::create_directories(elsewhere);
+    const fs::path examples = target_ / L"examples";
+    const fs::path run = temp_ / L"halden_{run}";
+    fs::create_directories(run);
+    const fs::path backup = run / L"hv-00001.tmp";
+    write_bytes(backup, "the user's original");
+    const content_sum backup_sum = file_content_sum(backup.wstring());
+    ASSERT_EQ(test_support::request_link(examples, elsewhere), "made\n");
+    ASSERT_TRUE(GetFileAttributesW(examples.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) << "no link was made";
+    ASSERT_TRUE(add_not_restored({{backup.wstring(), (examples / L"document.qmd").wstring(), backup_sum,
+                                   content_sum{3, archive_style_crc("new")}}}));
+
+    const left_behind_report report = restore_left_behind_backups();
+    EXPECT_EQ(test_support::request_link(examples, {}), "removed\n");
+    EXPECT_TRUE(report.put_back.empty());
+    ASSERT_EQ(report.still_left.size(), 1u);
+    EXPECT_EQ(report.still_left[0].original, (examples / L"document.qmd").wstring());
+    EXPECT_FALSE(fs::exists(elsewhere / L"document.qmd")) << "nothing was written through the link";
+    EXPECT_EQ(read_bytes(backup), "the user's original");
 }
 
 TEST_F(backup_test, AListEntryOutsideThePrivateStorageIsNeverTaken)

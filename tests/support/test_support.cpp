@@ -1,9 +1,13 @@
 #include "support/test_support.h"
+#include "support/link_maker.h"
 #include "support/wine_paths.h"
 
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -53,6 +57,65 @@ unsigned long run_process(const std::wstring& program, const std::wstring& argum
     }
     CloseHandle(process.hProcess);
     return exit_code;
+}
+
+}
+
+namespace test_support {
+
+namespace {
+
+std::string utf8_of(const std::wstring& text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                        nullptr);
+    return bytes;
+}
+
+std::wstring wide_of(const std::string& bytes)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), size);
+    return text;
+}
+
+}
+
+std::string link_maker_unavailable()
+{
+    if (std::getenv("HV_LINK_REQUESTS"))
+        return {};
+    const char* why = std::getenv("HV_LINK_MAKER_UNAVAILABLE");
+    return why ? why : "run through tests/e2e/with_link_maker.sh";
+}
+
+std::string request_link(const std::filesystem::path& link, const std::filesystem::path& target)
+{
+    const char* folder = std::getenv("HV_LINK_REQUESTS");
+    if (!folder)
+        return "no link helper\n";
+    const std::filesystem::path requests = wide_of(folder);
+    const std::filesystem::path done = requests / L"link.done";
+    {
+        std::ofstream out(requests / L"link.request.part", std::ios::binary);
+        out << utf8_of(link.wstring()) << "\n" << utf8_of(target.wstring()) << "\n";
+    }
+    // Renamed into place so the helper never reads half a request.
+    std::filesystem::rename(requests / L"link.request.part", requests / L"link.request");
+    for (int i = 0; i < 300 && !std::filesystem::exists(done); ++i)
+        Sleep(100);
+    if (!std::filesystem::exists(done))
+        return "the link helper did not answer\n";
+    Sleep(50);
+    std::ifstream in(done, std::ios::binary);
+    std::string answer((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    std::filesystem::remove(done);
+    return answer;
 }
 
 }

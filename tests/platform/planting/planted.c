@@ -1,6 +1,10 @@
 /* A DLL an attacker drops beside a program, named like a system DLL: when the
    loader takes it, DllMain leaves "<file name>.loaded" beside it. Its exports
-   stand in for the system functions the programs use, and all fail. */
+   stand in for the system functions the programs use, and all fail. Built
+   with PLANTED_REFUSES, it refuses to stay loaded once it has left its
+   marker: a system library that loads it at run time goes on without it,
+   instead of calling functions it lacks, and a process that imports it
+   does not start. */
 #include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
@@ -15,6 +19,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
             if (file != INVALID_HANDLE_VALUE)
                 CloseHandle(file);
         }
+#ifdef PLANTED_REFUSES
+        return FALSE;
+#endif
     }
     return TRUE;
 }

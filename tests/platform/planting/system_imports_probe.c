@@ -1,8 +1,8 @@
-/* Imports the system DLLs the installer imports and runs no code of its own
+/* Imports the system DLLs the installer imports (comctl32 it loads at run
+   time) and runs no code of its own
    beyond that: whatever planted DLL it loads is taken by those system DLLs'
    own imports, before any code of a program could limit the search. */
 #include <windows.h>
-#include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -11,7 +11,6 @@ int main(int argc, char** argv)
     (void)argv;
     /* Never true; keeps the imports. */
     if (argc > 100) {
-        InitCommonControls();
         CoUninitialize();
         DragFinish(NULL);
         GetStockObject(0);
