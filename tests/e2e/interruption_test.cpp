@@ -210,8 +210,14 @@ protected:
         for (;;) {
             if (point.reached && point.reached(seen)) {
                 installer.terminate();
-                for (const DWORD id : processes_from(install_folder_ + L"\\"))
-                    end_process(id);
+                // A product the installer started just before its end shows
+                // up in the list of processes a moment later.
+                const auto settled = clock_type::now() + 1500ms;
+                while (clock_type::now() < settled) {
+                    for (const DWORD id : processes_from(install_folder_ + L"\\"))
+                        end_process(id);
+                    Sleep(50);
+                }
                 return true;
             }
             const std::wstring& status = seen.status();
