@@ -34,10 +34,16 @@ fact_set picture()
 }
 
 // What stays after an uninstallation on purpose: the wizard's remembered
-// size under the user's key.
+// size under the user's key. Not the installation's either: the scratch
+// folders other test programs, run beside a scenario, keep in the
+// temporary folder.
 const std::vector<std::wstring> left_on_purpose{
     L"key\tHKCU\\Software\\Halden & Voss\t",
     L"value\tHKCU\\Software\\Halden & Voss\tInstallerSize",
+    L"file\t%TEMP%\\hv-test ",
+    L"folder\t%TEMP%\\hv-test ",
+    L"record\t%TEMP%\\hv-test ",
+    L"link\t%TEMP%\\hv-test ",
 };
 
 std::string read_text(const fs::path& path)
