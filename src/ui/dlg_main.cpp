@@ -280,6 +280,10 @@ bool dlg_main::on_command(int id, int)
 void dlg_main::install()
 {
     installer_context& context = installer_context::instance();
+    // A disabled button loses the focus to nothing: the log, which the
+    // installation fills, holds it until the buttons come back.
+    SendMessageW(hwnd, WM_NEXTDLGCTL,
+                 reinterpret_cast<WPARAM>(GetDlgItem(pages[install_page]->hwnd, IDC_INSTALL_LOG)), TRUE);
     for (int id : {IDC_BACK, IDOK, IDCANCEL})
         EnableWindow(item(id), FALSE);
 

@@ -6,6 +6,10 @@
 #include "platform/string_table.h"
 #include "platform/version_info.h"
 
+#include <commctrl.h>
+
+#include <system_error>
+
 ui_hooks& ui_hooks::instance()
 {
     static ui_hooks hooks;
@@ -118,6 +122,32 @@ bool is_edit_control(HWND window)
     if (!GetClassNameW(window, name, 5))
         return false;
     return lstrcmpiW(name, L"Edit") == 0;
+}
+
+UINT reader_dialog_code(UINT edit_code)
+{
+    return edit_code & ~static_cast<UINT>(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_WANTTAB);
+}
+
+namespace {
+
+LRESULT CALLBACK reader_edit_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                  DWORD_PTR)
+{
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(window, reader_edit_proc, id);
+    const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
+    if (message == WM_GETDLGCODE)
+        return static_cast<LRESULT>(reader_dialog_code(static_cast<UINT>(result)));
+    return result;
+}
+
+}
+
+void leave_dialog_keys_to_dialog(HWND edit)
+{
+    if (!SetWindowSubclass(edit, reader_edit_proc, 1, 0))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "SetWindowSubclass");
 }
 
 message_text::message_text(const wchar_t* text)

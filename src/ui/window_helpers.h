@@ -37,6 +37,17 @@ RECT shift_into(RECT r, const RECT& work_area);
 
 bool is_edit_control(HWND window);
 
+// What a multi-line edit that only shows text answers WM_GETDLGCODE with:
+// its own answer without the wish for every key and for Tab, so that Tab,
+// Shift+Tab, Enter and Escape reach the dialog manager while the arrow and
+// page keys still scroll the text.
+UINT reader_dialog_code(UINT edit_code);
+
+// Makes the multi-line edit answer WM_GETDLGCODE with reader_dialog_code
+// for as long as it exists. Left alone, it keeps Tab and Enter inside a
+// child page and sends Escape to the page instead of the frame.
+void leave_dialog_keys_to_dialog(HWND edit);
+
 // Text or caption of a message box: a string or a string-table id.
 class message_text {
 public:

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <cstdint>
@@ -128,6 +129,80 @@ HWND wait_for_page_with(HWND frame, int id, std::chrono::milliseconds timeout = 
     } while (std::chrono::steady_clock::now() < deadline);
     ADD_FAILURE() << "no visible page with control " << id;
     return nullptr;
+}
+
+namespace keyboard {
+
+// The control a user sees focused: a ComboBoxEx for the combo box inside it;
+// 0 when nothing in the frame has the focus.
+int focused_id(HWND frame)
+{
+    HWND focus = drv::focused_control(frame);
+    if (!focus || !IsChild(frame, focus))
+        return 0;
+    wchar_t parent_class[64]{};
+    GetClassNameW(GetParent(focus), parent_class, 64);
+    if (_wcsicmp(parent_class, L"ComboBoxEx32") == 0)
+        focus = GetParent(focus);
+    return GetDlgCtrlID(focus);
+}
+
+// Presses the key and waits until the focus has left the control `from`.
+int move_focus(HWND frame, drv::key pressed, int from)
+{
+    drv::press_key(frame, pressed);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    int now = focused_id(frame);
+    while (now == from && std::chrono::steady_clock::now() < deadline) {
+        Sleep(20);
+        now = focused_id(frame);
+    }
+    return now;
+}
+
+// The controls Tab (or Shift+Tab) visits from the focused one until it comes
+// back to it, the focused one first.
+std::vector<int> cycle(HWND frame, drv::key pressed)
+{
+    const int first = focused_id(frame);
+    std::vector<int> visited{first};
+    for (int step = 0; step < 12; ++step) {
+        const int next = move_focus(frame, pressed, visited.back());
+        if (next == first)
+            break;
+        visited.push_back(next);
+    }
+    return visited;
+}
+
+// Waits until the focused control is `id`.
+bool focus_comes_to(HWND frame, int id)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (focused_id(frame) != id) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// A page just shown has the focus on the expected control, which is visible
+// and enabled; Tab goes round the page's and frame's controls in `order`
+// (starting with the focused one) and Shift+Tab goes round them backwards.
+void expect_page_keys(HWND frame, int focused, const std::vector<int>& order, const char* where)
+{
+    SCOPED_TRACE(where);
+    ASSERT_TRUE(focus_comes_to(frame, focused)) << "the focus is on " << focused_id(frame);
+    HWND focus = drv::focused_control(frame);
+    EXPECT_TRUE(IsWindowVisible(focus) && IsWindowEnabled(focus)) << "focused control " << focused;
+    EXPECT_EQ(cycle(frame, drv::key::tab), order);
+    std::vector<int> backwards{order.front()};
+    backwards.insert(backwards.end(), order.rbegin(), order.rend() - 1);
+    EXPECT_EQ(cycle(frame, drv::key::shift_tab), backwards);
+    EXPECT_EQ(focused_id(frame), focused);
+}
+
 }
 
 // Page ids by a control only that page has.
@@ -307,6 +382,8 @@ TEST_F(WizardDriven, StartPageSaysWhatWillHappen)
         EXPECT_EQ(drv::text(installer.page_item(start, 1003)), c.status);
         EXPECT_EQ(installer.enabled(IDOK), c.next_enabled);
         EXPECT_FALSE(installer.enabled(3));
+        EXPECT_TRUE(keyboard::focus_comes_to(installer.frame, c.next_enabled ? IDOK : IDCANCEL))
+            << "the focus is on " << keyboard::focused_id(installer.frame);
         if (!c.next_enabled) {
             drv::press_key(installer.frame, drv::key::enter);
             Sleep(300);
@@ -687,3 +764,109 @@ TEST_F(WizardDriven, SummaryFollowsTheFolderTypedOnTheWayBack)
 }
 
 }
+
+// Tab, Shift+Tab, the arrow keys, Space, Enter and Escape only; no text of
+// the frame or its pages carries a mnemonic, so Alt with a letter has
+// nothing to reach here.
+TEST_F(WizardInstallation, CompleteAdvancedInstallationByKeyboardAlone)
+{
+    using keyboard::expect_page_keys;
+    using keyboard::focused_id;
+    using keyboard::move_focus;
+    const std::wstring folder = (scratch / L"Quillmar").wstring();
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    const HWND frame = installer.frame;
+
+    wait_for_page_with(frame, start_marker);
+    expect_page_keys(frame, IDOK, {IDOK, IDCANCEL, 1023}, "start page");
+
+    // The arrow keys choose the language in the list, which keeps the focus.
+    EXPECT_EQ(move_focus(frame, drv::key::shift_tab, IDOK), 1023);
+    drv::press_key(frame, drv::key::down);
+    EXPECT_EQ(drv::wait_for_text(frame, L"Installationsprogramm \u2013 Quillmar 3.05c", 5s),
+              L"Installationsprogramm \u2013 Quillmar 3.05c");
+    drv::press_key(frame, drv::key::up);
+    EXPECT_EQ(drv::wait_for_text(frame, english_title, 5s), english_title);
+    EXPECT_EQ(focused_id(frame), 1023);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, 1023), IDOK);
+
+    // Escape asks before leaving; No stays, with the focus where it was.
+    drv::press_key(frame, drv::key::escape);
+    drv::answer_message_box(drv::wait_for_message_box(installer.program.id(), frame, 10s), IDNO);
+    EXPECT_TRUE(keyboard::focus_comes_to(frame, IDOK)) << "the focus is on " << focused_id(frame);
+
+    drv::press_key(frame, drv::key::enter);
+    HWND mode = wait_for_page_with(frame, mode_marker);
+    expect_page_keys(frame, IDOK, {IDOK, 3, IDCANCEL, 1018}, "mode page");
+
+    // The arrow keys move the choice in the group.
+    EXPECT_EQ(move_focus(frame, drv::key::shift_tab, IDOK), 1018);
+    EXPECT_EQ(move_focus(frame, drv::key::down, 1018), 1019);
+    drv::wait_for_check(installer.page_item(mode, 1019), BST_CHECKED, 5s);
+    EXPECT_EQ(drv::check_state(installer.page_item(mode, 1018)), BST_UNCHECKED);
+    EXPECT_EQ(move_focus(frame, drv::key::up, 1019), 1018);
+    drv::wait_for_check(installer.page_item(mode, 1018), BST_CHECKED, 5s);
+    EXPECT_EQ(move_focus(frame, drv::key::right, 1018), 1019);
+    drv::wait_for_check(installer.page_item(mode, 1019), BST_CHECKED, 5s);
+    expect_page_keys(frame, 1019, {1019, IDOK, 3, IDCANCEL}, "mode page, advanced chosen");
+
+    drv::press_key(frame, drv::key::enter);
+    HWND options = wait_for_page_with(frame, options_marker);
+    expect_page_keys(frame, IDOK, {IDOK, 3, IDCANCEL, 1007, 1006, 1011, 1010}, "options page");
+
+    EXPECT_EQ(move_focus(frame, drv::key::tab, IDOK), 3);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, 3), IDCANCEL);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, IDCANCEL), 1007);
+    drv::type_text(installer.page_item(options, 1007), folder, 5s);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, 1007), 1006);
+    for (int box : {1011, 1010}) {
+        EXPECT_EQ(move_focus(frame, drv::key::tab, focused_id(frame)), box);
+        ASSERT_EQ(drv::check_state(installer.page_item(options, box)), BST_CHECKED);
+        drv::press_key(frame, drv::key::space);
+        drv::wait_for_check(installer.page_item(options, box), BST_UNCHECKED, 5s);
+    }
+
+    // Enter from a check box presses the default button, Next.
+    drv::press_key(frame, drv::key::enter);
+    HWND install = wait_for_page_with(frame, install_marker);
+    expect_page_keys(frame, IDOK, {IDOK, 3, IDCANCEL, log_control}, "summary");
+    const std::wstring summary = drv::text(installer.page_item(install, log_control));
+    EXPECT_NE(summary.find(folder), std::wstring::npos) << drv::utf8(summary);
+    EXPECT_EQ(summary.find(L"Desktop"), std::wstring::npos) << drv::utf8(summary);
+
+    // In the summary, a multi-line edit, Escape still asks before leaving.
+    EXPECT_EQ(move_focus(frame, drv::key::shift_tab, IDOK), log_control);
+    drv::press_key(frame, drv::key::escape);
+    drv::answer_message_box(drv::wait_for_message_box(installer.program.id(), frame, 10s), IDNO);
+    EXPECT_TRUE(keyboard::focus_comes_to(frame, log_control)) << "the focus is on " << focused_id(frame);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, log_control), IDOK);
+    drv::press_key(frame, drv::key::enter);
+
+    // While it installs, the focus moves from Install to the log, never
+    // staying on a disabled button.
+    std::vector<int> seen_while_installing;
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (drv::text(installer.button(IDCANCEL)) != L"Exit" && std::chrono::steady_clock::now() < deadline) {
+        if (!drv::is_enabled(installer.button(IDCANCEL)))
+            seen_while_installing.push_back(focused_id(frame));
+        Sleep(10);
+    }
+    // Polled: an installation shorter than one look is seen by none.
+    EXPECT_EQ(std::count(seen_while_installing.begin(), seen_while_installing.end(), log_control),
+              static_cast<std::ptrdiff_t>(seen_while_installing.size()))
+        << "the focus left the log during the installation";
+    ASSERT_EQ(drv::text(installer.button(IDCANCEL)), L"Exit") << "the installation ends";
+    drv::wait_for_enabled(installer.button(IDOK), true, 10s);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / L"Quillmar.exe"));
+    expect_page_keys(frame, IDOK, {IDOK, IDCANCEL, log_control}, "log after the installation");
+
+    // Enter in the log presses the default button, Next.
+    EXPECT_EQ(move_focus(frame, drv::key::shift_tab, IDOK), log_control);
+    drv::press_key(frame, drv::key::enter);
+    wait_for_page_with(frame, 1016);
+    expect_page_keys(frame, IDCANCEL, {IDCANCEL, 3}, "end page");
+    drv::press_key(frame, drv::key::enter);
+    EXPECT_EQ(installer.exit_code(), 0u) << "Enter on the end page leaves, with no question once installed";
+}
+
