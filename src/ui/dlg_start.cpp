@@ -75,6 +75,7 @@ void dlg_start::on_init()
     if (auto inner = reinterpret_cast<HWND>(SendMessageW(combo, CBEM_GETCOMBOCONTROL, 0, 0)))
         SetWindowLongW(inner, GWL_STYLE, GetWindowLongW(inner, GWL_STYLE) & ~CBS_NOINTEGRALHEIGHT);
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(current_position), 0);
+    show_selected_item_as_text(combo);
 }
 
 void dlg_start::update_texts()

@@ -8,6 +8,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <iterator>
 #include <system_error>
 
 ui_hooks& ui_hooks::instance()
@@ -148,6 +150,59 @@ void leave_dialog_keys_to_dialog(HWND edit)
 {
     if (!SetWindowSubclass(edit, reader_edit_proc, 1, 0))
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "SetWindowSubclass");
+}
+
+std::wstring selected_item_text(HWND combo_box_ex)
+{
+    const auto position = SendMessageW(combo_box_ex, CB_GETCURSEL, 0, 0);
+    if (position == CB_ERR)
+        return {};
+    wchar_t text[256]{};
+    COMBOBOXEXITEMW item{};
+    item.mask = CBEIF_TEXT;
+    item.iItem = position;
+    item.pszText = text;
+    item.cchTextMax = static_cast<int>(std::size(text));
+    if (!SendMessageW(combo_box_ex, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+        return {};
+    return text;
+}
+
+namespace {
+
+LRESULT CALLBACK selected_item_text_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                         DWORD_PTR)
+{
+    switch (message) {
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(window, selected_item_text_proc, id);
+        break;
+    case WM_GETTEXTLENGTH:
+        return static_cast<LRESULT>(selected_item_text(GetParent(window)).size());
+    case WM_GETTEXT: {
+        auto* buffer = reinterpret_cast<wchar_t*>(lparam);
+        if (wparam == 0 || !buffer)
+            return 0;
+        const std::wstring text = selected_item_text(GetParent(window));
+        const std::size_t copied = std::min(text.size(), static_cast<std::size_t>(wparam) - 1);
+        std::copy_n(text.data(), copied, buffer);
+        buffer[copied] = L'\0';
+        return static_cast<LRESULT>(copied);
+    }
+    default:
+        break;
+    }
+    return DefSubclassProc(window, message, wparam, lparam);
+}
+
+}
+
+void show_selected_item_as_text(HWND combo_box_ex)
+{
+    const auto inner = reinterpret_cast<HWND>(SendMessageW(combo_box_ex, CBEM_GETCOMBOCONTROL, 0, 0));
+    if (!inner || !SetWindowSubclass(inner, selected_item_text_proc, 1, 0))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                "the combo box inside a ComboBoxEx control");
 }
 
 message_text::message_text(const wchar_t* text)

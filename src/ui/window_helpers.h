@@ -48,6 +48,15 @@ UINT reader_dialog_code(UINT edit_code);
 // child page and sends Escape to the page instead of the frame.
 void leave_dialog_keys_to_dialog(HWND edit);
 
+// The text of a ComboBoxEx control's selected item; empty without one.
+std::wstring selected_item_text(HWND combo_box_ex);
+
+// Makes the combo box inside a ComboBoxEx control answer WM_GETTEXT with its
+// selected item's text, which screen readers read as its value: the inner
+// combo box holds no strings of its own and would answer with the bytes of
+// an item's data.
+void show_selected_item_as_text(HWND combo_box_ex);
+
 // Text or caption of a message box: a string or a string-table id.
 class message_text {
 public:
