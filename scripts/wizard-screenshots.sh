@@ -2,8 +2,9 @@
 # Pictures of every wizard page and the About box in each of the installer's
 # twelve languages, and in English at 120, 144 and 192 DPI, taken by the wizard tour on a
 # virtual display with a Wine prefix of their own. Writes OUTPUT/<name>/*.png
-# and OUTPUT/index.html.
-#   wizard-screenshots.sh BUILD_DIR OUTPUT
+# and OUTPUT/index.html. Names after OUTPUT (en, en-144dpi, ...) take only
+# those sets.
+#   wizard-screenshots.sh BUILD_DIR OUTPUT [NAME...]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-common.sh"
@@ -22,6 +23,16 @@ runs=(
     "cs 12 cs_CZ.UTF-8 96" "hu 19 hu_HU.UTF-8 96" "ar 21 ar_SA.UTF-8 96" "hr 24 hr_HR.UTF-8 96"
     "en-120dpi 1 en_US.UTF-8 120" "en-144dpi 1 en_US.UTF-8 144" "en-192dpi 1 en_US.UTF-8 192"
 )
+
+if (($# > 2)); then
+    wanted=" ${*:3} "
+    chosen=()
+    for run in "${runs[@]}"; do
+        [[ $wanted == *" ${run%% *} "* ]] && chosen+=("$run")
+    done
+    ((${#chosen[@]} > 0)) || { echo "no picture set named ${*:3}" >&2; exit 2; }
+    runs=("${chosen[@]}")
+fi
 
 # Wine names files in the Unix locale's character set; a locale missing on
 # this machine leaves it ASCII and non-ASCII folder names of the installation

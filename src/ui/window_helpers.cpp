@@ -126,6 +126,30 @@ bool is_edit_control(HWND window)
     return lstrcmpiW(name, L"Edit") == 0;
 }
 
+UINT window_dpi(HWND window)
+{
+    // Windows 10 and later; the installer also runs on Windows 7.
+    using dpi_for_window = UINT(WINAPI*)(HWND);
+    static const auto for_window = reinterpret_cast<dpi_for_window>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (for_window)
+        if (const UINT dpi = for_window(window))
+            return dpi;
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+int picture_percent(UINT dpi)
+{
+    for (int percent : {100, 125, 150, 200})
+        if (percent * 96 >= static_cast<int>(dpi) * 100)
+            return percent;
+    return 200;
+}
+
 UINT reader_dialog_code(UINT edit_code)
 {
     return edit_code & ~static_cast<UINT>(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_WANTTAB);

@@ -37,6 +37,15 @@ RECT shift_into(RECT r, const RECT& work_area);
 
 bool is_edit_control(HWND window);
 
+// The DPI the window is drawn for: its monitor's where the system tells it
+// per window, else the system's.
+UINT window_dpi(HWND window);
+
+// The scale (percent) of the installer's pictures to show at a DPI: the
+// smallest drawn scale (100, 125, 150, 200) that is not smaller than the DPI
+// needs, else the largest.
+int picture_percent(UINT dpi);
+
 // What a multi-line edit that only shows text answers WM_GETDLGCODE with:
 // its own answer without the wish for every key and for Tab, so that Tab,
 // Shift+Tab, Enter and Escape reach the dialog manager while the arrow and
