@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Pictures of every wizard page and the About box in each of the installer's
-# twelve languages, and in English at 144 DPI, taken by the wizard tour on a
+# twelve languages, and in English at 120, 144 and 192 DPI, taken by the wizard tour on a
 # virtual display with a Wine prefix of their own. Writes OUTPUT/<name>/*.png
-# and OUTPUT/index.html.
-#   wizard-screenshots.sh BUILD_DIR OUTPUT
+# and OUTPUT/index.html. Names after OUTPUT (en, en-144dpi, ...) take only
+# those sets.
+#   wizard-screenshots.sh BUILD_DIR OUTPUT [NAME...]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-common.sh"
@@ -20,8 +21,18 @@ runs=(
     "fr 0 fr_FR.UTF-8 96" "en 1 en_US.UTF-8 96" "de 2 de_DE.UTF-8 96" "es 3 es_ES.UTF-8 96"
     "pt 4 pt_PT.UTF-8 96" "tr 7 tr_TR.UTF-8 96" "ro 9 ro_RO.UTF-8 96" "it 11 it_IT.UTF-8 96"
     "cs 12 cs_CZ.UTF-8 96" "hu 19 hu_HU.UTF-8 96" "ar 21 ar_SA.UTF-8 96" "hr 24 hr_HR.UTF-8 96"
-    "en-144dpi 1 en_US.UTF-8 144"
+    "en-120dpi 1 en_US.UTF-8 120" "en-144dpi 1 en_US.UTF-8 144" "en-192dpi 1 en_US.UTF-8 192"
 )
+
+if (($# > 2)); then
+    wanted=" ${*:3} "
+    chosen=()
+    for run in "${runs[@]}"; do
+        [[ $wanted == *" ${run%% *} "* ]] && chosen+=("$run")
+    done
+    ((${#chosen[@]} > 0)) || { echo "no picture set named ${*:3}" >&2; exit 2; }
+    runs=("${chosen[@]}")
+fi
 
 # Wine names files in the Unix locale's character set; a locale missing on
 # this machine leaves it ASCII and non-ASCII folder names of the installation

@@ -24,8 +24,12 @@
 #define IDD_PAGE_OPTIONS 133
 #define IDD_PAGE_MODE 136
 
-// The side picture on the frame's white panel.
+// The side picture on the frame's white panel, at 100, 125, 150 and 200 %.
 #define IDB_SIDE_PICTURE 137
+#define IDB_SIDE_PICTURE_125 138
+#define IDB_SIDE_PICTURE_150 139
+#define IDB_SIDE_PICTURE_200 140
+#define IDC_SIDE_PICTURE 1025
 
 // Flags of the language list.
 #define IDI_FLAG_GERMAN 141

@@ -105,6 +105,9 @@ basic_dialog::handling basic_dialog::dispatch(UINT message, WPARAM wparam, LPARA
         return {on_command(LOWORD(wparam), HIWORD(wparam)), 0};
     case WM_SYSCOMMAND:
         return {on_sys_command(static_cast<int>(wparam & 0xFFF0)), 0};
+    case WM_DPICHANGED:
+        on_dpi_changed(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+        return {true, 0};
     default:
         return {false, 0};
     }

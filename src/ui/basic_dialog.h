@@ -6,6 +6,10 @@
 
 #include <windows.h>
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -44,6 +48,9 @@ public:
     virtual void on_get_min_max_info(MINMAXINFO*) {}
     virtual bool on_command(int /*id*/, int /*code*/) { return false; }
     virtual bool on_sys_command(int /*command*/) { return false; }
+    // The window moved to a monitor of another DPI; `suggested` is where the
+    // system proposes it goes (screen coordinates).
+    virtual void on_dpi_changed(UINT /*dpi*/, const RECT& /*suggested*/) {}
 
     // Without a parent: runs the dialog modally and returns the value given to
     // EndDialog (-1 when it cannot be created). With a parent: creates a

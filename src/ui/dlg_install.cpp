@@ -5,6 +5,7 @@
 #include "engine/installation.h"
 #include "platform/string_table.h"
 #include "resources/resource_ids.h"
+#include "ui/window_helpers.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -35,6 +36,7 @@ void dlg_install::on_init()
     HWND progress = GetDlgItem(hwnd, IDC_INSTALL_PROGRESS);
     SendMessageW(progress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     ShowWindow(progress, SW_HIDE);
+    leave_dialog_keys_to_dialog(GetDlgItem(hwnd, IDC_INSTALL_LOG));
 }
 
 void dlg_install::on_size(int new_width, int new_height)

@@ -16,10 +16,36 @@
 #include <algorithm>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace {
 
 constexpr const wchar_t* installer_size_value = L"InstallerSize";
+
+// The top `height` rows of a bitmap, as a new one.
+bitmap_handle top_of(HBITMAP source, int width, int height)
+{
+    HDC screen = GetDC(nullptr);
+    bitmap_handle cut(CreateCompatibleBitmap(screen, width, height));
+    HDC from = CreateCompatibleDC(screen);
+    HDC to = CreateCompatibleDC(screen);
+    if (cut && from && to) {
+        const HGDIOBJ old_from = SelectObject(from, source);
+        const HGDIOBJ old_to = SelectObject(to, cut.get());
+        if (!BitBlt(to, 0, 0, width, height, from, 0, 0, SRCCOPY))
+            cut.reset();
+        SelectObject(from, old_from);
+        SelectObject(to, old_to);
+    }
+    else
+        cut.reset();
+    if (from)
+        DeleteDC(from);
+    if (to)
+        DeleteDC(to);
+    ReleaseDC(nullptr, screen);
+    return cut;
+}
 
 // Page templates in wizard order.
 constexpr std::array<std::uint16_t, wizard_page_count> page_templates{132, 136, 133, 135, 137};
@@ -116,6 +142,7 @@ void dlg_main::on_init()
 
     if (HICON icon = ui_hooks::instance().icon())
         SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    dpi_ = window_dpi(hwnd);
 
     pages = {&dlg_start::instance(), &dlg_mode::instance(), &dlg_options::instance(),
              &dlg_install::instance(), &dlg_end::instance()};
@@ -123,6 +150,7 @@ void dlg_main::on_init()
         pages[i]->create(hwnd, page_templates[i]);
 
     restore_size();
+    show_side_picture(); // cut to the panel's final height
     update_texts();
 
     current_page = start_page;
@@ -174,6 +202,51 @@ void dlg_main::restore_size()
     const LONG top = (frame.top + frame.bottom) / 2 - size.cy / 2;
     move_window(hwnd, {left, top, left + size.cx, top + size.cy});
     SendMessageW(hwnd, DM_REPOSITION, 0, 0);
+}
+
+void dlg_main::show_side_picture()
+{
+    constexpr std::pair<int, int> pictures[]{
+        {100, IDB_SIDE_PICTURE}, {125, IDB_SIDE_PICTURE_125}, {150, IDB_SIDE_PICTURE_150}, {200, IDB_SIDE_PICTURE_200}};
+    const int percent = picture_percent(dpi_);
+    int id = IDB_SIDE_PICTURE;
+    for (const auto& [scale, resource] : pictures)
+        if (scale == percent)
+            id = resource;
+    // 88 x 170 pixels at 96 DPI; a DPI between the drawn scales shrinks the next larger one.
+    const int dpi = static_cast<int>(dpi_);
+    bitmap_handle picture(static_cast<HBITMAP>(LoadImageW(resource_module(), MAKEINTRESOURCEW(id), IMAGE_BITMAP,
+                                                          MulDiv(88, dpi, 96), MulDiv(170, dpi, 96),
+                                                          LR_CREATEDIBSECTION)));
+    if (!picture)
+        return;
+    // The picture fades out to white at the bottom: where the panel is shorter
+    // (fonts do not grow exactly with the DPI), its end is cut off rather than
+    // drawn over the separator. The control takes the picture's size, and a
+    // smaller control would squeeze the picture instead.
+    HWND place = item(IDC_SIDE_PICTURE);
+    const LONG top = window_rect_in_parent(place).top;
+    const LONG room = window_rect_in_parent(item(IDC_SEPARATOR)).top - 2 * top;
+    BITMAP size{};
+    GetObjectW(picture.get(), sizeof size, &size);
+    if (room > 0 && size.bmHeight > room)
+        if (bitmap_handle cut = top_of(picture.get(), size.bmWidth, room))
+            picture = std::move(cut);
+    SendMessageW(place, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture.get()));
+    side_picture_ = std::move(picture);
+}
+
+void dlg_main::on_dpi_changed(UINT dpi, const RECT& suggested)
+{
+    if (dpi == 0 || dpi == dpi_)
+        return;
+    min_width = MulDiv(min_width, static_cast<int>(dpi), static_cast<int>(dpi_));
+    min_height = MulDiv(min_height, static_cast<int>(dpi), static_cast<int>(dpi_));
+    dpi_ = dpi;
+    // The new size reaches the anchored layout of the frame and its pages through WM_SIZE.
+    move_window(hwnd, suggested);
+    show_side_picture();
+    dlg_start::instance().show_flags(dpi);
 }
 
 void dlg_main::on_destroy()
@@ -280,6 +353,10 @@ bool dlg_main::on_command(int id, int)
 void dlg_main::install()
 {
     installer_context& context = installer_context::instance();
+    // A disabled button loses the focus to nothing: the log, which the
+    // installation fills, holds it until the buttons come back.
+    SendMessageW(hwnd, WM_NEXTDLGCTL,
+                 reinterpret_cast<WPARAM>(GetDlgItem(pages[install_page]->hwnd, IDC_INSTALL_LOG)), TRUE);
     for (int id : {IDC_BACK, IDOK, IDCANCEL})
         EnableWindow(item(id), FALSE);
 
@@ -317,10 +394,41 @@ bool dlg_main::on_sys_command(int command)
     return true;
 }
 
+namespace {
+
+constexpr const wchar_t* about_icon_property = L"hv.about.icon";
+
+// The icon control of the About box gets the application's icon drawn at its
+// own size, from the icon's largest image, instead of a default-sized image
+// stretched to fit.
+void show_icon_at_control_size(HWND box)
+{
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+            continue;
+        RECT size{};
+        GetClientRect(child, &size);
+        auto icon = static_cast<HICON>(LoadImageW(resource_module(), MAKEINTRESOURCEW(IDI_APPLICATION_ICON),
+                                                  IMAGE_ICON, size.right, size.bottom, LR_DEFAULTCOLOR));
+        if (!icon)
+            return;
+        SendMessageW(child, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+        SetPropW(box, about_icon_property, icon);
+        return;
+    }
+}
+
+}
+
 INT_PTR CALLBACK about_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM)
 {
     switch (message) {
+    case WM_DESTROY:
+        if (auto icon = static_cast<HICON>(RemovePropW(window, about_icon_property)))
+            DestroyIcon(icon);
+        return FALSE;
     case WM_INITDIALOG:
+        show_icon_at_control_size(window);
         try {
             const std::wstring title = format_text(load_string(1003), installer_title(false));
             if (!title.empty())

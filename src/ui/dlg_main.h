@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ui/basic_dialog.h"
+#include "ui/bitmap_handle.h"
 
 #include <windows.h>
 
@@ -77,6 +78,7 @@ public:
     void on_get_min_max_info(MINMAXINFO* info) override;
     bool on_command(int id, int code) override;
     bool on_sys_command(int command) override;
+    void on_dpi_changed(UINT dpi, const RECT& suggested) override;
 
     void show_page(int index);
     void update_buttons();
@@ -84,6 +86,8 @@ public:
 
 private:
     HWND size_grip = nullptr;
+    UINT dpi_ = 96;
+    bitmap_handle side_picture_;
     // While the installation runs nothing may leave the frame or turn its
     // pages: its buttons are disabled, but Escape, the close box, Alt+F4 and
     // the system menu's Close still arrive as commands (Wine sends them even
@@ -91,6 +95,8 @@ private:
     bool installing = false;
 
     void install();
+    // The side picture drawn for the frame's DPI.
+    void show_side_picture();
     void leave();
     HWND item(int id) const { return GetDlgItem(hwnd, id); }
 };

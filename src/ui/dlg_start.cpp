@@ -45,37 +45,62 @@ dlg_start& dlg_start::instance()
     return page;
 }
 
+std::vector<int> dlg_start::show_flags(UINT dpi)
+{
+    const int width = MulDiv(18, static_cast<int>(dpi), 96);
+    const int height = MulDiv(12, static_cast<int>(dpi), 96);
+    std::vector<int> images;
+    HIMAGELIST flags = common_controls_api::instance().image_list_create(width, height, ILC_COLOR24, 10, 1);
+    for (language_index index : language_list_order) {
+        const icon_handle icon = load_icon(resource_module(), language_table[index].flag_icon, width, height);
+        images.push_back(flags && icon ? common_controls_api::instance().image_list_replace_icon(flags, -1, icon.get()) : -1);
+    }
+    if (flags) {
+        SendMessageW(GetDlgItem(hwnd, IDC_LANGUAGE_LIST), CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(flags));
+        if (image_list)
+            common_controls_api::instance().image_list_destroy(image_list);
+        image_list = flags;
+    }
+    return images;
+}
+
 void dlg_start::on_init()
 {
     HWND combo = GetDlgItem(hwnd, IDC_LANGUAGE_LIST);
-    image_list = common_controls_api::instance().image_list_create(18, 12, ILC_COLOR24, 8, 1);
+    const std::vector<int> images = show_flags(window_dpi(hwnd));
 
     int current_position = -1;
     const language_index current = locale_state::instance().current;
-    for (language_index index : language_list_order) {
+    for (std::size_t i = 0; i < language_list_order.size(); ++i) {
+        const language_index index = language_list_order[i];
         std::wstring text = language_list_text(index);
         COMBOBOXEXITEMW entry{};
         entry.mask = CBEIF_TEXT | CBEIF_LPARAM;
         entry.iItem = -1;
         entry.pszText = text.data();
         entry.lParam = index;
-        if (const icon_handle icon = load_icon(resource_module(), language_table[index].flag_icon, 16, 12)) {
-            const int image = image_list ? common_controls_api::instance().image_list_replace_icon(image_list, -1, icon.get()) : -1;
-            if (image >= 0) {
-                entry.mask |= CBEIF_IMAGE | CBEIF_SELECTEDIMAGE;
-                entry.iImage = image;
-                entry.iSelectedImage = image;
-            }
+        if (images[i] >= 0) {
+            entry.mask |= CBEIF_IMAGE | CBEIF_SELECTEDIMAGE;
+            entry.iImage = images[i];
+            entry.iSelectedImage = images[i];
         }
         const auto position = SendMessageW(combo, CBEM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&entry));
         if (index == current)
             current_position = static_cast<int>(position);
     }
 
-    SendMessageW(combo, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(image_list));
     if (auto inner = reinterpret_cast<HWND>(SendMessageW(combo, CBEM_GETCOMBOCONTROL, 0, 0)))
         SetWindowLongW(inner, GWL_STYLE, GetWindowLongW(inner, GWL_STYLE) & ~CBS_NOINTEGRALHEIGHT);
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(current_position), 0);
+    show_selected_item_as_text(combo);
+}
+
+void dlg_start::on_destroy()
+{
+    SendMessageW(GetDlgItem(hwnd, IDC_LANGUAGE_LIST), CBEM_SETIMAGELIST, 0, 0);
+    if (image_list)
+        common_controls_api::instance().image_list_destroy(image_list);
+    image_list = nullptr;
 }
 
 void dlg_start::update_texts()

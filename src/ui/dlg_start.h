@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The situation and status texts of the start page for a state of an
 // existing installation.
@@ -30,6 +31,11 @@ public:
 
     void update_texts() override;
     void on_init() override;
+    void on_destroy() override;
+    // Draws the list's flags for the DPI: 18 x 12 pixels at 96 DPI, in
+    // proportion at any other. Returns each language's image, in list order
+    // (-1 for a flag that did not load).
+    std::vector<int> show_flags(UINT dpi);
     void on_size(int width, int height) override;
     bool on_command(int id, int code) override;
 };

@@ -6,6 +6,12 @@
 #include "platform/string_table.h"
 #include "platform/version_info.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
+#include <iterator>
+#include <system_error>
+
 ui_hooks& ui_hooks::instance()
 {
     static ui_hooks hooks;
@@ -118,6 +124,109 @@ bool is_edit_control(HWND window)
     if (!GetClassNameW(window, name, 5))
         return false;
     return lstrcmpiW(name, L"Edit") == 0;
+}
+
+UINT window_dpi(HWND window)
+{
+    // Windows 10 and later; the installer also runs on Windows 7.
+    using dpi_for_window = UINT(WINAPI*)(HWND);
+    static const auto for_window = reinterpret_cast<dpi_for_window>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (for_window)
+        if (const UINT dpi = for_window(window))
+            return dpi;
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+int picture_percent(UINT dpi)
+{
+    for (int percent : {100, 125, 150, 200})
+        if (percent * 96 >= static_cast<int>(dpi) * 100)
+            return percent;
+    return 200;
+}
+
+UINT reader_dialog_code(UINT edit_code)
+{
+    return edit_code & ~static_cast<UINT>(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_WANTTAB);
+}
+
+namespace {
+
+LRESULT CALLBACK reader_edit_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                  DWORD_PTR)
+{
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(window, reader_edit_proc, id);
+    const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
+    if (message == WM_GETDLGCODE)
+        return static_cast<LRESULT>(reader_dialog_code(static_cast<UINT>(result)));
+    return result;
+}
+
+}
+
+void leave_dialog_keys_to_dialog(HWND edit)
+{
+    if (!SetWindowSubclass(edit, reader_edit_proc, 1, 0))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "SetWindowSubclass");
+}
+
+std::wstring selected_item_text(HWND combo_box_ex)
+{
+    const auto position = SendMessageW(combo_box_ex, CB_GETCURSEL, 0, 0);
+    if (position == CB_ERR)
+        return {};
+    wchar_t text[256]{};
+    COMBOBOXEXITEMW item{};
+    item.mask = CBEIF_TEXT;
+    item.iItem = position;
+    item.pszText = text;
+    item.cchTextMax = static_cast<int>(std::size(text));
+    if (!SendMessageW(combo_box_ex, CBEM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+        return {};
+    return text;
+}
+
+namespace {
+
+LRESULT CALLBACK selected_item_text_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                         DWORD_PTR)
+{
+    switch (message) {
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(window, selected_item_text_proc, id);
+        break;
+    case WM_GETTEXTLENGTH:
+        return static_cast<LRESULT>(selected_item_text(GetParent(window)).size());
+    case WM_GETTEXT: {
+        auto* buffer = reinterpret_cast<wchar_t*>(lparam);
+        if (wparam == 0 || !buffer)
+            return 0;
+        const std::wstring text = selected_item_text(GetParent(window));
+        const std::size_t copied = std::min(text.size(), static_cast<std::size_t>(wparam) - 1);
+        std::copy_n(text.data(), copied, buffer);
+        buffer[copied] = L'\0';
+        return static_cast<LRESULT>(copied);
+    }
+    default:
+        break;
+    }
+    return DefSubclassProc(window, message, wparam, lparam);
+}
+
+}
+
+void show_selected_item_as_text(HWND combo_box_ex)
+{
+    const auto inner = reinterpret_cast<HWND>(SendMessageW(combo_box_ex, CBEM_GETCOMBOCONTROL, 0, 0));
+    if (!inner || !SetWindowSubclass(inner, selected_item_text_proc, 1, 0))
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                "the combo box inside a ComboBoxEx control");
 }
 
 message_text::message_text(const wchar_t* text)

@@ -37,6 +37,35 @@ RECT shift_into(RECT r, const RECT& work_area);
 
 bool is_edit_control(HWND window);
 
+// The DPI the window is drawn for: its monitor's where the system tells it
+// per window, else the system's.
+UINT window_dpi(HWND window);
+
+// The scale (percent) of the installer's pictures to show at a DPI: the
+// smallest drawn scale (100, 125, 150, 200) that is not smaller than the DPI
+// needs, else the largest.
+int picture_percent(UINT dpi);
+
+// What a multi-line edit that only shows text answers WM_GETDLGCODE with:
+// its own answer without the wish for every key and for Tab, so that Tab,
+// Shift+Tab, Enter and Escape reach the dialog manager while the arrow and
+// page keys still scroll the text.
+UINT reader_dialog_code(UINT edit_code);
+
+// Makes the multi-line edit answer WM_GETDLGCODE with reader_dialog_code
+// for as long as it exists. Left alone, it keeps Tab and Enter inside a
+// child page and sends Escape to the page instead of the frame.
+void leave_dialog_keys_to_dialog(HWND edit);
+
+// The text of a ComboBoxEx control's selected item; empty without one.
+std::wstring selected_item_text(HWND combo_box_ex);
+
+// Makes the combo box inside a ComboBoxEx control answer WM_GETTEXT with its
+// selected item's text, which screen readers read as its value: the inner
+// combo box holds no strings of its own and would answer with the bytes of
+// an item's data.
+void show_selected_item_as_text(HWND combo_box_ex);
+
 // Text or caption of a message box: a string or a string-table id.
 class message_text {
 public:

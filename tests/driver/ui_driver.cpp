@@ -496,12 +496,79 @@ void type_text(HWND edit, const std::wstring& typed, milliseconds timeout)
         throw driver_error("the edit shows \"" + utf8(shown) + "\" instead of the typed \"" + utf8(typed) + "\"");
 }
 
+namespace {
+
+UINT virtual_key_of(key pressed)
+{
+    constexpr std::pair<key, UINT> keys[]{
+        {key::tab, VK_TAB},     {key::shift_tab, VK_TAB}, {key::enter, VK_RETURN}, {key::escape, VK_ESCAPE},
+        {key::space, VK_SPACE}, {key::up, VK_UP},         {key::down, VK_DOWN},    {key::left, VK_LEFT},
+        {key::right, VK_RIGHT},
+    };
+    for (const auto& [each, virtual_key] : keys)
+        if (each == pressed)
+            return virtual_key;
+    throw driver_error("unknown key");
+}
+
+// Shift held down for the window's thread while it exists. A posted key
+// carries no Shift: the dialog manager and the edit control ask GetKeyState,
+// which reads the keyboard state of the thread's input. Attached to that
+// input, this thread shares it and sets Shift there; the state before is put
+// back and the input detached at scope end.
+class shift_held {
+public:
+    explicit shift_held(HWND window)
+        : own_(GetCurrentThreadId()), target_(GetWindowThreadProcessId(window, nullptr))
+    {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE); // this thread's queue, which the attachment needs
+        if (!target_ || !AttachThreadInput(own_, target_, TRUE))
+            throw_last_error("cannot attach to the window's input");
+        if (!GetKeyboardState(before_)) {
+            AttachThreadInput(own_, target_, FALSE);
+            throw_last_error("cannot read the keyboard state");
+        }
+        BYTE held[256];
+        std::memcpy(held, before_, sizeof held);
+        held[VK_SHIFT] = held[VK_LSHIFT] = 0x80;
+        if (!SetKeyboardState(held)) {
+            AttachThreadInput(own_, target_, FALSE);
+            throw_last_error("cannot hold Shift");
+        }
+    }
+    shift_held(const shift_held&) = delete;
+    shift_held& operator=(const shift_held&) = delete;
+    ~shift_held()
+    {
+        SetKeyboardState(before_);
+        AttachThreadInput(own_, target_, FALSE);
+    }
+
+private:
+    DWORD own_;
+    DWORD target_;
+    BYTE before_[256]{};
+};
+
+}
+
 void press_key(HWND window, key pressed)
 {
-    UINT virtual_key = pressed == key::tab ? VK_TAB : pressed == key::enter ? VK_RETURN : VK_ESCAPE;
+    const UINT virtual_key = virtual_key_of(pressed);
     HWND target = key_target(window);
+    if (pressed != key::shift_tab) {
+        post(target, WM_KEYDOWN, virtual_key, key_data(virtual_key, false));
+        post(target, WM_KEYUP, virtual_key, key_data(virtual_key, true));
+        return;
+    }
+    // Shift stays down until the program has handled the Tab, which moves the focus.
+    const HWND before = focused_control(window);
+    const shift_held shift(window);
     post(target, WM_KEYDOWN, virtual_key, key_data(virtual_key, false));
     post(target, WM_KEYUP, virtual_key, key_data(virtual_key, true));
+    if (!wait_until([&] { return focused_control(window) != before; }, milliseconds(answer_wait_ms)))
+        throw driver_error("Shift+Tab did not move the focus within " + std::to_string(answer_wait_ms) + " ms");
 }
 
 void press_alt(HWND window, wchar_t letter)

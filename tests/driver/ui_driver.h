@@ -102,12 +102,14 @@ bool click(HWND button, milliseconds wait = milliseconds(2000));
 // the keyboard would, and waits until the edit shows it.
 void type_text(HWND edit, const std::wstring& typed, milliseconds timeout);
 
-enum class key { tab, enter, escape };
+enum class key { tab, shift_tab, enter, escape, space, up, down, left, right };
 
 // Presses a key in the window's thread: it goes to the focused control (the
 // window itself when the focus is not inside it), through the program's own
 // message loop, so the dialog manager moves the focus, presses the default
-// button or cancels as it does for a user.
+// button, cancels or moves in a group of radio buttons as it does for a user.
+// Shift+Tab holds Shift in the thread's keyboard state until the focus has
+// moved, and throws when it does not move.
 void press_key(HWND window, key pressed);
 
 // Alt and a letter: the mnemonic of a control of the window.

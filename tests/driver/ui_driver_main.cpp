@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/wine_paths.h"
@@ -23,7 +24,8 @@ constexpr const wchar_t* usage =
     L"  focus              print the id of the control with the keyboard focus\n"
     L"  click ID           click a button\n"
     L"  type ID TEXT       type the text into an edit, replacing what it holds\n"
-    L"  key KEY            press tab, enter, escape or alt+LETTER in the current dialog\n"
+    L"  key KEY            press tab, shift+tab, enter, escape, space, up, down, left, right\n"
+    L"                     or alt+LETTER in the current dialog\n"
     L"  items ID           print a combo box's items (ComboBoxEx too), one a line\n"
     L"  pick ID INDEX      select a combo box item\n"
     L"  syscommand N       choose command N of the dialog's system menu\n"
@@ -196,13 +198,17 @@ private:
     void press(const std::wstring& name)
     {
         using ui_driver::key;
-        if (name == L"tab")
-            ui_driver::press_key(current_dialog(), key::tab);
-        else if (name == L"enter")
-            ui_driver::press_key(current_dialog(), key::enter);
-        else if (name == L"escape")
-            ui_driver::press_key(current_dialog(), key::escape);
-        else if (name.size() == 5 && name.compare(0, 4, L"alt+") == 0)
+        static const std::pair<const wchar_t*, key> keys[]{
+            {L"tab", key::tab},     {L"shift+tab", key::shift_tab}, {L"enter", key::enter},
+            {L"escape", key::escape}, {L"space", key::space},       {L"up", key::up},
+            {L"down", key::down},   {L"left", key::left},           {L"right", key::right},
+        };
+        for (const auto& [key_name, pressed] : keys)
+            if (name == key_name) {
+                ui_driver::press_key(current_dialog(), pressed);
+                return;
+            }
+        if (name.size() == 5 && name.compare(0, 4, L"alt+") == 0)
             ui_driver::press_alt(current_dialog(), name[4]);
         else
             throw ui_driver::driver_error("unknown key " + ui_driver::utf8(name));

@@ -155,6 +155,20 @@ TEST_F(FrameSample, KeysTypingAndWaitsTakeTheWizardToItsEnd)
         << "the focus goes into the ComboBoxEx's own combo box";
     ui_driver::press_key(frame, ui_driver::key::tab);
     ui_driver::wait_for_focus(next, patience);
+    // Shift+Tab walks back the same way; Space toggles the check box.
+    ui_driver::press_key(frame, ui_driver::key::shift_tab);
+    ui_driver::wait_for_focus(GetWindow(language, GW_CHILD), patience);
+    ui_driver::press_key(frame, ui_driver::key::shift_tab);
+    ui_driver::wait_for_focus(desktop, patience);
+    EXPECT_EQ(GetKeyState(VK_SHIFT) & 0x8000, 0) << "Shift is released afterwards";
+    ui_driver::press_key(frame, ui_driver::key::space);
+    ui_driver::wait_for_check(desktop, BST_UNCHECKED, patience);
+    ui_driver::press_key(frame, ui_driver::key::space);
+    ui_driver::wait_for_check(desktop, BST_CHECKED, patience);
+    ui_driver::press_key(frame, ui_driver::key::tab);
+    ui_driver::wait_for_focus(GetWindow(language, GW_CHILD), patience);
+    ui_driver::press_key(frame, ui_driver::key::tab);
+    ui_driver::wait_for_focus(next, patience);
 
     // Enter presses the default button: the folder page, where Next waits for a folder.
     ui_driver::press_key(frame, ui_driver::key::enter);

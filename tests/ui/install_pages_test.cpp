@@ -170,6 +170,23 @@ TEST_F(install_pages_test, log_status_and_progress)
     EXPECT_EQ(SendMessageW(progress, PBM_GETPOS, 0, 0), 99);
 }
 
+// The log is a tab stop a keyboard reaches to scroll it, but leaves Tab,
+// Enter and Escape to the frame's dialog manager.
+TEST_F(install_pages_test, log_leaves_the_dialog_keys_to_the_frame)
+{
+    test_window window = show_page(dlg_install::instance(), IDD_INSTALL);
+    ASSERT_TRUE(window);
+    HWND log = GetDlgItem(window.get(), IDC_INSTALL_LOG);
+    EXPECT_TRUE(GetWindowLongW(log, GWL_STYLE) & WS_TABSTOP);
+    for (UINT key : {VK_TAB, VK_RETURN, VK_ESCAPE, VK_DOWN, VK_NEXT}) {
+        SCOPED_TRACE(key);
+        MSG pressed{log, WM_KEYDOWN, key, 1, 0, {}};
+        const auto code = static_cast<UINT>(SendMessageW(log, WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&pressed)));
+        EXPECT_EQ(code & (DLGC_WANTALLKEYS | DLGC_WANTMESSAGE | DLGC_WANTTAB), 0u);
+        EXPECT_TRUE(code & DLGC_WANTARROWS) << "the arrows still scroll";
+    }
+}
+
 // During an installation the log takes its text in when the queue is
 // served: nothing is lost or reordered, and it is all there at the end.
 TEST_F(install_pages_test, log_of_an_installation_reaches_the_window_in_order)

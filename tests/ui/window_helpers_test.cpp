@@ -216,3 +216,15 @@ TEST(KeepVisible, OnTheDisplaysMonitors)
 }
 
 }
+
+TEST(PicturePercent, SmallestDrawnScaleThatIsLargeEnough)
+{
+    struct dpi_case {
+        UINT dpi;
+        int percent;
+    };
+    const dpi_case cases[]{{72, 100}, {96, 100}, {97, 125}, {120, 125}, {121, 150}, {144, 150},
+                           {168, 200}, {192, 200}, {288, 200}};
+    for (const dpi_case& c : cases)
+        EXPECT_EQ(picture_percent(c.dpi), c.percent) << c.dpi << " DPI";
+}

@@ -8,10 +8,12 @@
 #include "ui_driver.h"
 
 #include <windows.h>
+#include <oleacc.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <cstdint>
@@ -128,6 +130,80 @@ HWND wait_for_page_with(HWND frame, int id, std::chrono::milliseconds timeout = 
     } while (std::chrono::steady_clock::now() < deadline);
     ADD_FAILURE() << "no visible page with control " << id;
     return nullptr;
+}
+
+namespace keyboard {
+
+// The control a user sees focused: a ComboBoxEx for the combo box inside it;
+// 0 when nothing in the frame has the focus.
+int focused_id(HWND frame)
+{
+    HWND focus = drv::focused_control(frame);
+    if (!focus || !IsChild(frame, focus))
+        return 0;
+    wchar_t parent_class[64]{};
+    GetClassNameW(GetParent(focus), parent_class, 64);
+    if (_wcsicmp(parent_class, L"ComboBoxEx32") == 0)
+        focus = GetParent(focus);
+    return GetDlgCtrlID(focus);
+}
+
+// Presses the key and waits until the focus has left the control `from`.
+int move_focus(HWND frame, drv::key pressed, int from)
+{
+    drv::press_key(frame, pressed);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    int now = focused_id(frame);
+    while (now == from && std::chrono::steady_clock::now() < deadline) {
+        Sleep(20);
+        now = focused_id(frame);
+    }
+    return now;
+}
+
+// The controls Tab (or Shift+Tab) visits from the focused one until it comes
+// back to it, the focused one first.
+std::vector<int> cycle(HWND frame, drv::key pressed)
+{
+    const int first = focused_id(frame);
+    std::vector<int> visited{first};
+    for (int step = 0; step < 12; ++step) {
+        const int next = move_focus(frame, pressed, visited.back());
+        if (next == first)
+            break;
+        visited.push_back(next);
+    }
+    return visited;
+}
+
+// Waits until the focused control is `id`.
+bool focus_comes_to(HWND frame, int id)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (focused_id(frame) != id) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// A page just shown has the focus on the expected control, which is visible
+// and enabled; Tab goes round the page's and frame's controls in `order`
+// (starting with the focused one) and Shift+Tab goes round them backwards.
+void expect_page_keys(HWND frame, int focused, const std::vector<int>& order, const char* where)
+{
+    SCOPED_TRACE(where);
+    ASSERT_TRUE(focus_comes_to(frame, focused)) << "the focus is on " << focused_id(frame);
+    HWND focus = drv::focused_control(frame);
+    EXPECT_TRUE(IsWindowVisible(focus) && IsWindowEnabled(focus)) << "focused control " << focused;
+    EXPECT_EQ(cycle(frame, drv::key::tab), order);
+    std::vector<int> backwards{order.front()};
+    backwards.insert(backwards.end(), order.rbegin(), order.rend() - 1);
+    EXPECT_EQ(cycle(frame, drv::key::shift_tab), backwards);
+    EXPECT_EQ(focused_id(frame), focused);
+}
+
 }
 
 // Page ids by a control only that page has.
@@ -307,6 +383,8 @@ TEST_F(WizardDriven, StartPageSaysWhatWillHappen)
         EXPECT_EQ(drv::text(installer.page_item(start, 1003)), c.status);
         EXPECT_EQ(installer.enabled(IDOK), c.next_enabled);
         EXPECT_FALSE(installer.enabled(3));
+        EXPECT_TRUE(keyboard::focus_comes_to(installer.frame, c.next_enabled ? IDOK : IDCANCEL))
+            << "the focus is on " << keyboard::focused_id(installer.frame);
         if (!c.next_enabled) {
             drv::press_key(installer.frame, drv::key::enter);
             Sleep(300);
@@ -686,4 +764,297 @@ TEST_F(WizardDriven, SummaryFollowsTheFolderTypedOnTheWayBack)
     EXPECT_EQ(installer.exit_code(), 0u);
 }
 
+}
+
+// Tab, Shift+Tab, the arrow keys, Space, Enter and Escape only; no text of
+// the frame or its pages carries a mnemonic, so Alt with a letter has
+// nothing to reach here.
+TEST_F(WizardInstallation, CompleteAdvancedInstallationByKeyboardAlone)
+{
+    using keyboard::expect_page_keys;
+    using keyboard::focused_id;
+    using keyboard::move_focus;
+    const std::wstring folder = (scratch / L"Quillmar").wstring();
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    const HWND frame = installer.frame;
+
+    wait_for_page_with(frame, start_marker);
+    expect_page_keys(frame, IDOK, {IDOK, IDCANCEL, 1023}, "start page");
+
+    // The arrow keys choose the language in the list, which keeps the focus.
+    EXPECT_EQ(move_focus(frame, drv::key::shift_tab, IDOK), 1023);
+    drv::press_key(frame, drv::key::down);
+    EXPECT_EQ(drv::wait_for_text(frame, L"Installationsprogramm \u2013 Quillmar 3.05c", 5s),
+              L"Installationsprogramm \u2013 Quillmar 3.05c");
+    drv::press_key(frame, drv::key::up);
+    EXPECT_EQ(drv::wait_for_text(frame, english_title, 5s), english_title);
+    EXPECT_EQ(focused_id(frame), 1023);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, 1023), IDOK);
+
+    // Escape asks before leaving; No stays, with the focus where it was.
+    drv::press_key(frame, drv::key::escape);
+    drv::answer_message_box(drv::wait_for_message_box(installer.program.id(), frame, 10s), IDNO);
+    EXPECT_TRUE(keyboard::focus_comes_to(frame, IDOK)) << "the focus is on " << focused_id(frame);
+
+    drv::press_key(frame, drv::key::enter);
+    HWND mode = wait_for_page_with(frame, mode_marker);
+    expect_page_keys(frame, IDOK, {IDOK, 3, IDCANCEL, 1018}, "mode page");
+
+    // The arrow keys move the choice in the group.
+    EXPECT_EQ(move_focus(frame, drv::key::shift_tab, IDOK), 1018);
+    EXPECT_EQ(move_focus(frame, drv::key::down, 1018), 1019);
+    drv::wait_for_check(installer.page_item(mode, 1019), BST_CHECKED, 5s);
+    EXPECT_EQ(drv::check_state(installer.page_item(mode, 1018)), BST_UNCHECKED);
+    EXPECT_EQ(move_focus(frame, drv::key::up, 1019), 1018);
+    drv::wait_for_check(installer.page_item(mode, 1018), BST_CHECKED, 5s);
+    EXPECT_EQ(move_focus(frame, drv::key::right, 1018), 1019);
+    drv::wait_for_check(installer.page_item(mode, 1019), BST_CHECKED, 5s);
+    expect_page_keys(frame, 1019, {1019, IDOK, 3, IDCANCEL}, "mode page, advanced chosen");
+
+    drv::press_key(frame, drv::key::enter);
+    HWND options = wait_for_page_with(frame, options_marker);
+    expect_page_keys(frame, IDOK, {IDOK, 3, IDCANCEL, 1007, 1006, 1011, 1010}, "options page");
+
+    EXPECT_EQ(move_focus(frame, drv::key::tab, IDOK), 3);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, 3), IDCANCEL);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, IDCANCEL), 1007);
+    drv::type_text(installer.page_item(options, 1007), folder, 5s);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, 1007), 1006);
+    for (int box : {1011, 1010}) {
+        EXPECT_EQ(move_focus(frame, drv::key::tab, focused_id(frame)), box);
+        ASSERT_EQ(drv::check_state(installer.page_item(options, box)), BST_CHECKED);
+        drv::press_key(frame, drv::key::space);
+        drv::wait_for_check(installer.page_item(options, box), BST_UNCHECKED, 5s);
+    }
+
+    // Enter from a check box presses the default button, Next.
+    drv::press_key(frame, drv::key::enter);
+    HWND install = wait_for_page_with(frame, install_marker);
+    expect_page_keys(frame, IDOK, {IDOK, 3, IDCANCEL, log_control}, "summary");
+    const std::wstring summary = drv::text(installer.page_item(install, log_control));
+    EXPECT_NE(summary.find(folder), std::wstring::npos) << drv::utf8(summary);
+    EXPECT_EQ(summary.find(L"Desktop"), std::wstring::npos) << drv::utf8(summary);
+
+    // In the summary, a multi-line edit, Escape still asks before leaving.
+    EXPECT_EQ(move_focus(frame, drv::key::shift_tab, IDOK), log_control);
+    drv::press_key(frame, drv::key::escape);
+    drv::answer_message_box(drv::wait_for_message_box(installer.program.id(), frame, 10s), IDNO);
+    EXPECT_TRUE(keyboard::focus_comes_to(frame, log_control)) << "the focus is on " << focused_id(frame);
+    EXPECT_EQ(move_focus(frame, drv::key::tab, log_control), IDOK);
+    drv::press_key(frame, drv::key::enter);
+
+    // While it installs, the focus moves from Install to the log, never
+    // staying on a disabled button.
+    std::vector<int> seen_while_installing;
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (drv::text(installer.button(IDCANCEL)) != L"Exit" && std::chrono::steady_clock::now() < deadline) {
+        if (!drv::is_enabled(installer.button(IDCANCEL)))
+            seen_while_installing.push_back(focused_id(frame));
+        Sleep(10);
+    }
+    // Polled: an installation shorter than one look is seen by none.
+    EXPECT_EQ(std::count(seen_while_installing.begin(), seen_while_installing.end(), log_control),
+              static_cast<std::ptrdiff_t>(seen_while_installing.size()))
+        << "the focus left the log during the installation";
+    ASSERT_EQ(drv::text(installer.button(IDCANCEL)), L"Exit") << "the installation ends";
+    drv::wait_for_enabled(installer.button(IDOK), true, 10s);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / L"Quillmar.exe"));
+    expect_page_keys(frame, IDOK, {IDOK, IDCANCEL, log_control}, "log after the installation");
+
+    // Enter in the log presses the default button, Next.
+    EXPECT_EQ(move_focus(frame, drv::key::shift_tab, IDOK), log_control);
+    drv::press_key(frame, drv::key::enter);
+    wait_for_page_with(frame, 1016);
+    expect_page_keys(frame, IDCANCEL, {IDCANCEL, 3}, "end page");
+    drv::press_key(frame, drv::key::enter);
+    EXPECT_EQ(installer.exit_code(), 0u) << "Enter on the end page leaves, with no question once installed";
+}
+
+namespace accessible {
+
+// What Active Accessibility tells a screen reader about a control's client
+// area: Wine's own oleacc, as on Windows, builds the standard object from
+// the window's class, style and text.
+struct answer {
+    HRESULT object = E_FAIL;
+    HRESULT name_result = E_FAIL;
+    std::wstring name;
+    long role = 0;
+    HRESULT value_result = E_FAIL;
+    std::wstring value;
+};
+
+std::wstring taken(BSTR text)
+{
+    std::wstring copy = text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+    SysFreeString(text);
+    return copy;
+}
+
+answer ask(HWND control)
+{
+    answer result;
+    IAccessible* object = nullptr;
+    result.object = AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                               reinterpret_cast<void**>(&object));
+    if (FAILED(result.object) || !object)
+        return result;
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    result.name_result = object->get_accName(self, &text);
+    result.name = taken(text);
+    VARIANT role{};
+    if (SUCCEEDED(object->get_accRole(self, &role)) && role.vt == VT_I4)
+        result.role = role.lVal;
+    text = nullptr;
+    result.value_result = object->get_accValue(self, &text);
+    result.value = taken(text);
+    object->Release();
+    return result;
+}
+
+// What a screen reader should hear about one control of one page.
+struct row {
+    const char* page;
+    int id;                // frame buttons below 100, else a control of the page
+    const wchar_t* name;
+    long role;
+    const wchar_t* value;  // contained in the value; null for no value
+    bool named_by_label;   // named by the label before it, not by its own text
+};
+
+class readings {
+public:
+    explicit readings(running_installer& installer) : installer_(installer) {}
+
+    void check(HWND page, const std::vector<row>& rows)
+    {
+        for (const row& r : rows) {
+            SCOPED_TRACE(testing::Message() << r.page << ", control " << r.id);
+            HWND control = r.id < 100 ? installer_.button(r.id) : installer_.page_item(page, r.id);
+            // The ComboBoxEx gives the focus to the combo box inside it.
+            if (HWND inner = GetWindow(control, GW_CHILD); inner && r.role == ROLE_SYSTEM_COMBOBOX)
+                control = inner;
+            const answer heard = ask(control);
+            ASSERT_TRUE(SUCCEEDED(heard.object)) << std::hex << heard.object;
+            wchar_t class_name[64]{};
+            GetClassNameW(control, class_name, 64);
+            const bool edit = _wcsicmp(class_name, L"Edit") == 0;
+            const std::string where = std::string(r.page) + " " + std::to_string(r.id);
+
+            // Wine's oleacc looks for a label only before an edit; any other
+            // control it names by its own window text.
+            if (r.named_by_label && !edit && wine && heard.name != r.name)
+                unanswered_.push_back(where + " name (heard \"" + drv::utf8(heard.name) + "\")");
+            else
+                EXPECT_EQ(heard.name, r.name);
+            // It knows the role of an edit only; every other control is a client area.
+            if (wine && heard.role == ROLE_SYSTEM_CLIENT && r.role != ROLE_SYSTEM_CLIENT)
+                unanswered_.push_back(where + " role");
+            else
+                EXPECT_EQ(heard.role, r.role);
+            if (!r.value)
+                continue;
+            if (wine && !edit && heard.value_result != S_OK)
+                unanswered_.push_back(where + " value");
+            else
+                EXPECT_NE(heard.value.find(r.value), std::wstring::npos) << drv::utf8(heard.value);
+        }
+    }
+
+    // What Wine could not tell, as the reason of a skip.
+    std::string unanswered() const
+    {
+        std::string list;
+        for (const std::string& each : unanswered_)
+            list += (list.empty() ? "" : ", ") + each;
+        return list;
+    }
+
+private:
+    running_installer& installer_;
+    bool wine = test_support::running_under_wine();
+    std::vector<std::string> unanswered_;
+};
+
+}
+
+TEST_F(WizardInstallation, ScreenReadersHearANameAndRoleForEveryControl)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    const std::wstring folder = (scratch / L"Quillmar").wstring();
+    running_installer installer;
+    ASSERT_TRUE(installer.frame);
+    accessible::readings heard(installer);
+    constexpr long button = ROLE_SYSTEM_PUSHBUTTON;
+    constexpr long text = ROLE_SYSTEM_STATICTEXT;
+
+    HWND start = wait_for_page_with(installer.frame, start_marker);
+    heard.check(start, {
+        {"start", IDOK, L"Next >", button, nullptr, false},
+        {"start", 3, L"< Back", button, nullptr, false},
+        {"start", IDCANCEL, L"Cancel", button, nullptr, false},
+        {"start", 1023, L"Select Installation Langage", ROLE_SYSTEM_COMBOBOX, L"English", true},
+        {"start", 1016, L"'Quillmar 3.05c' Installation.", text, nullptr, false},
+        {"start", 1003, L"Click on 'Next' to continue.", text, nullptr, false},
+    });
+    // What oleacc reads as the list's value: the chosen language, not the
+    // bytes of an item's data.
+    EXPECT_EQ(drv::text(GetWindow(installer.page_item(start, 1023), GW_CHILD)), L"English");
+
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND mode = wait_for_page_with(installer.frame, mode_marker);
+    heard.check(mode, {
+        {"mode", 1021, L"Installation Method", ROLE_SYSTEM_GROUPING, nullptr, false},
+        {"mode", 1018, L"Quick Installation (Recommended)", ROLE_SYSTEM_RADIOBUTTON, nullptr, false},
+        {"mode", 1019, L"Advanced Installation", ROLE_SYSTEM_RADIOBUTTON, nullptr, false},
+    });
+
+    ASSERT_TRUE(drv::click(installer.page_item(mode, 1019)));
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND options = wait_for_page_with(installer.frame, options_marker);
+    drv::type_text(installer.page_item(options, 1007), folder, 5s);
+    heard.check(options, {
+        {"options", 1008, L"Installation Folder Selection", ROLE_SYSTEM_GROUPING, nullptr, false},
+        {"options", 1007, L"Select 'Quillmar' Installation Folder.", ROLE_SYSTEM_TEXT, folder.c_str(), true},
+        {"options", 1006, L"Browse...", button, nullptr, false},
+        {"options", 1011, L"Create a Shortcut in the Start Menu.", ROLE_SYSTEM_CHECKBUTTON, nullptr, false},
+        {"options", 1010, L"Create a Shortcut on the Desktop.", ROLE_SYSTEM_CHECKBUTTON, nullptr, false},
+    });
+
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND install = wait_for_page_with(installer.frame, install_marker);
+    heard.check(install, {
+        {"summary", IDOK, L"Install", button, nullptr, false},
+        {"summary", log_control, L"", ROLE_SYSTEM_TEXT, L"Installation Folder: \"", false},
+    });
+
+    EXPECT_TRUE(drv::click(installer.button(IDOK), 120s)) << "the installation did not end in time";
+    heard.check(install, {
+        {"log", log_control, L"", ROLE_SYSTEM_TEXT, L"Installation Data Writing...OK", false},
+        {"log", install_marker, L"Click on 'Next' to continue.", ROLE_SYSTEM_PROGRESSBAR, L"100", true},
+        {"log", 1003, L"Click on 'Next' to continue.", text, nullptr, false},
+    });
+
+    // The progress bar has no placeholder text of its own to be read out, and
+    // the status line comes just before it, as the label that names it.
+    HWND progress = installer.page_item(install, install_marker);
+    EXPECT_EQ(drv::text(progress), L"");
+    EXPECT_EQ(GetWindow(progress, GW_HWNDPREV), installer.page_item(install, 1003));
+
+    ASSERT_TRUE(drv::click(installer.button(IDOK)));
+    HWND end = wait_for_page_with(installer.frame, 1016);
+    heard.check(end, {
+        {"end", 1016, L"Installation is complete.", text, nullptr, false},
+        {"end", IDCANCEL, L"Exit", button, nullptr, false},
+    });
+
+    installer.press(IDCANCEL);
+    EXPECT_EQ(installer.exit_code(), 0u);
+    CoUninitialize();
+    if (const std::string missing = heard.unanswered(); !missing.empty())
+        GTEST_SKIP() << "Wine's oleacc cannot tell: " << missing;
 }

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -106,8 +107,95 @@ TEST_F(WizardFrame, LanguageListHasAFlagForEveryLanguage)
     EXPECT_EQ(ImageList_GetImageCount(images_list), 10);
     int width = 0, height = 0;
     ImageList_GetIconSize(images_list, &width, &height);
-    EXPECT_EQ(width, 18);
-    EXPECT_EQ(height, 12);
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(width, MulDiv(18, dpi, 96));
+    EXPECT_EQ(height, MulDiv(12, dpi, 96));
+}
+
+SIZE bitmap_size(HBITMAP bitmap)
+{
+    BITMAP info{};
+    if (!bitmap || !GetObjectW(bitmap, sizeof info, &info))
+        return {};
+    return {info.bmWidth, info.bmHeight};
+}
+
+SIZE flag_size(HWND list)
+{
+    int width = 0, height = 0;
+    ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(list, CBEM_GETIMAGELIST, 0, 0)), &width, &height);
+    return {width, height};
+}
+
+// A move to a monitor of another DPI: the frame takes the suggested
+// rectangle, its minimum size follows the scale, and the side picture and
+// the flags are drawn again for the new DPI, in proportion.
+TEST_F(WizardFrame, PicturesAndMinimumSizeFollowTheDpi)
+{
+    HWND picture = GetDlgItem(frame.get(), IDC_SIDE_PICTURE);
+    HWND list = GetDlgItem(dlg_start::instance().hwnd, IDC_LANGUAGE_LIST);
+    ASSERT_TRUE(picture && list);
+    HDC screen = GetDC(nullptr);
+    const int start_dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    auto shown = [&] { return bitmap_size(reinterpret_cast<HBITMAP>(SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0))); };
+    auto minimum = [&] {
+        MINMAXINFO info{};
+        SendMessageW(frame.get(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+        return info.ptMinTrackSize;
+    };
+    // The picture fades out at the bottom, which is cut off where the panel
+    // above the separator is shorter, leaving the margin of the top.
+    auto room = [&] {
+        RECT place{}, separator{};
+        GetWindowRect(picture, &place);
+        GetWindowRect(GetDlgItem(frame.get(), 1002), &separator);
+        return separator.top - place.top - (place.top - [&] {
+            RECT client{};
+            GetClientRect(frame.get(), &client);
+            MapWindowPoints(frame.get(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+            return client.top;
+        }());
+    };
+    EXPECT_EQ(shown().cx, MulDiv(88, start_dpi, 96));
+    EXPECT_EQ(shown().cy, std::min<LONG>(MulDiv(170, start_dpi, 96), room()));
+    EXPECT_EQ(flag_size(list).cx, MulDiv(18, start_dpi, 96));
+    EXPECT_EQ(flag_size(list).cy, MulDiv(12, start_dpi, 96));
+    const POINT first_minimum = minimum();
+
+    struct dpi_case {
+        int dpi;
+        SIZE picture;
+        SIZE flag;
+    };
+    const dpi_case cases[]{
+        {192, {176, 340}, {36, 24}},
+        {120, {110, 213}, {23, 15}},
+        {168, {154, 298}, {32, 21}}, // between two drawn scales
+        {start_dpi, {MulDiv(88, start_dpi, 96), MulDiv(170, start_dpi, 96)},
+         {MulDiv(18, start_dpi, 96), MulDiv(12, start_dpi, 96)}},
+    };
+    for (const dpi_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.dpi << " DPI");
+        RECT suggested{40, 30, 40 + MulDiv(first_minimum.x, c.dpi, start_dpi) + 10,
+                       30 + MulDiv(first_minimum.y, c.dpi, start_dpi) + 10};
+        SendMessageW(frame.get(), WM_DPICHANGED, MAKEWPARAM(c.dpi, c.dpi), reinterpret_cast<LPARAM>(&suggested));
+        test_support::process_messages();
+        RECT now{};
+        GetWindowRect(frame.get(), &now);
+        EXPECT_EQ(now.left, suggested.left);
+        EXPECT_EQ(now.top, suggested.top);
+        EXPECT_EQ(now.right, suggested.right);
+        EXPECT_EQ(now.bottom, suggested.bottom);
+        EXPECT_EQ(shown().cx, c.picture.cx);
+        EXPECT_EQ(shown().cy, std::min<LONG>(c.picture.cy, room()));
+        EXPECT_EQ(flag_size(list).cx, c.flag.cx);
+        EXPECT_EQ(flag_size(list).cy, c.flag.cy);
+        EXPECT_NEAR(minimum().x, MulDiv(first_minimum.x, c.dpi, start_dpi), 2);
+        EXPECT_NEAR(minimum().y, MulDiv(first_minimum.y, c.dpi, start_dpi), 2);
+    }
 }
 
 // The installer runs elevated: it never writes where a variable of the

@@ -4,6 +4,11 @@
 // Windows bitmap (.bmp) or a one-image icon (.ico). Shapes are painted in
 // order with 4 x 4 supersampling, so edges blend smoothly at small sizes.
 //
+//   scales PERCENT ...                       the scales of the pictures that follow
+//                                            (default 100): an icon holds one image
+//                                            per scale, a bitmap NAME.bmp is written
+//                                            once per scale, as NAME-PERCENT.bmp
+//                                            beside 100
 //   image bitmap|icon NAME WIDTH HEIGHT     starts a picture, filled white
 //   fill COLOUR
 //   vgradient TOP BOTTOM                     vertical colour ramp
@@ -15,7 +20,9 @@
 //   line X0 Y0 X1 Y1 WIDTH COLOUR [ALPHA]    a thick segment with square ends
 //   star CX CY R COLOUR [ALPHA]              five points, one pointing left
 //
-// Coordinates are pixels (fractions allowed), colours RRGGBB, alpha 0..1.
+// Coordinates are pixels at 100 % (fractions allowed), colours RRGGBB,
+// alpha 0..1; at another scale every shape is drawn anew at that size, so it
+// stays sharp.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -41,6 +48,7 @@ struct picture {
     int width = 0;
     int height = 0;
     std::vector<colour> pixels;
+    double scale = 1; // pixels per unit of the description
 
     colour& at(int x, int y) { return pixels[static_cast<std::size_t>(y) * width + x]; }
 };
@@ -63,7 +71,7 @@ void paint(picture& p, const std::function<bool(double, double)>& inside, colour
             int hits = 0;
             for (int sy = 0; sy < n; ++sy)
                 for (int sx = 0; sx < n; ++sx)
-                    hits += inside(x + (sx + 0.5) / n, y + (sy + 0.5) / n);
+                    hits += inside((x + (sx + 0.5) / n) / p.scale, (y + (sy + 0.5) / n) / p.scale);
             const double a = alpha * hits / (n * n);
             if (a <= 0)
                 continue;
@@ -82,7 +90,7 @@ void bands(picture& p, const std::vector<std::string>& args, bool horizontal)
         parts.emplace_back(weight, parse_colour(colon == std::string::npos ? a : a.substr(colon + 1)));
         total += weight;
     }
-    const double extent = horizontal ? p.height : p.width;
+    const double extent = (horizontal ? p.height : p.width) / p.scale;
     double start = 0;
     for (const auto& [weight, c] : parts) {
         const double end = start + weight / total * extent;
@@ -231,41 +239,85 @@ std::vector<std::uint8_t> dib(picture& p, bool icon)
     return out;
 }
 
-void write(picture& p, const std::filesystem::path& folder)
+void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
 {
-    const bool icon = p.kind == "icon";
-    const std::vector<std::uint8_t> body = dib(p, icon);
-    std::vector<std::uint8_t> head;
-    if (icon) {
-        put16(head, 0);
-        put16(head, 1); // icon resource
-        put16(head, 1); // one image
-        head.push_back(static_cast<std::uint8_t>(p.width));
-        head.push_back(static_cast<std::uint8_t>(p.height));
-        head.push_back(0);
-        head.push_back(0);
-        put16(head, 1);
-        put16(head, 24);
-        put32(head, static_cast<std::uint32_t>(body.size()));
-        put32(head, 6 + 16);
-    }
-    else {
-        head.push_back('B');
-        head.push_back('M');
-        put32(head, static_cast<std::uint32_t>(14 + body.size()));
-        put32(head, 0);
-        put32(head, 14 + 40);
-    }
-    const auto path = folder / p.name;
     const auto partial = path.string() + ".partial";
     {
         std::ofstream file(partial, std::ios::binary);
-        file.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
-        file.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         if (!file)
             throw std::runtime_error("cannot write " + partial);
     }
     std::filesystem::rename(partial, path);
+}
+
+// A picture as described at 100 %: its drawing steps, replayed at each scale.
+struct description {
+    std::string kind;
+    std::string name;
+    int width = 0;
+    int height = 0;
+    std::vector<int> percents;
+    std::vector<std::pair<std::string, std::vector<std::string>>> steps;
+};
+
+picture drawn(const description& d, int percent)
+{
+    picture p{d.kind, d.name, static_cast<int>(std::lround(d.width * percent / 100.0)),
+              static_cast<int>(std::lround(d.height * percent / 100.0)), {}, percent / 100.0};
+    if (p.kind == "icon" && (p.width > 255 || p.height > 255))
+        throw std::runtime_error("an icon image larger than 255 pixels");
+    p.pixels.assign(static_cast<std::size_t>(p.width) * p.height, {1, 1, 1});
+    for (const auto& [op, args] : d.steps)
+        draw(p, op, args);
+    return p;
+}
+
+void write(const description& d, const std::filesystem::path& folder)
+{
+    if (d.kind == "bitmap") {
+        const std::filesystem::path name(d.name);
+        for (int percent : d.percents) {
+            picture p = drawn(d, percent);
+            const std::vector<std::uint8_t> body = dib(p, false);
+            std::vector<std::uint8_t> bytes{'B', 'M'};
+            put32(bytes, static_cast<std::uint32_t>(14 + body.size()));
+            put32(bytes, 0);
+            put32(bytes, 14 + 40);
+            bytes.insert(bytes.end(), body.begin(), body.end());
+            write_file(folder / (percent == 100 ? d.name
+                                                : name.stem().string() + "-" + std::to_string(percent)
+                                                      + name.extension().string()),
+                       bytes);
+        }
+        return;
+    }
+    // The directory, one entry per scale, then the images.
+    std::vector<picture> pictures;
+    std::vector<std::vector<std::uint8_t>> images;
+    for (int percent : d.percents) {
+        pictures.push_back(drawn(d, percent));
+        images.push_back(dib(pictures.back(), true));
+    }
+    std::vector<std::uint8_t> bytes;
+    put16(bytes, 0);
+    put16(bytes, 1); // icon resource
+    put16(bytes, static_cast<unsigned>(images.size()));
+    auto offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(pictures[i].width));
+        bytes.push_back(static_cast<std::uint8_t>(pictures[i].height));
+        bytes.push_back(0);
+        bytes.push_back(0);
+        put16(bytes, 1);
+        put16(bytes, 24);
+        put32(bytes, static_cast<std::uint32_t>(images[i].size()));
+        put32(bytes, offset);
+        offset += static_cast<std::uint32_t>(images[i].size());
+    }
+    for (const auto& image : images)
+        bytes.insert(bytes.end(), image.begin(), image.end());
+    write_file(folder / d.name, bytes);
 }
 
 }
@@ -276,19 +328,20 @@ int main(int argc, char** argv)
         std::cerr << "usage: image_maker DESCRIPTION OUTPUT_FOLDER\n";
         return 2;
     }
-    std::ifstream description(argv[1]);
-    if (!description) {
+    std::ifstream file(argv[1]);
+    if (!file) {
         std::cerr << "image_maker: cannot read " << argv[1] << "\n";
         return 1;
     }
     const std::filesystem::path folder = argv[2];
     std::filesystem::create_directories(folder);
 
-    picture current;
+    description current;
+    std::vector<int> percents{100};
     int line_number = 0;
     std::string line;
     try {
-        while (std::getline(description, line)) {
+        while (std::getline(file, line)) {
             ++line_number;
             if (const auto hash = line.find('#'); hash != std::string::npos)
                 line.erase(hash);
@@ -299,21 +352,33 @@ int main(int argc, char** argv)
             std::vector<std::string> args;
             for (std::string w; words >> w;)
                 args.push_back(w);
-            if (op == "image") {
+            if (op == "scales") {
+                percents.clear();
+                for (const std::string& a : args)
+                    percents.push_back(std::stoi(a));
+                if (percents.empty() || std::any_of(percents.begin(), percents.end(),
+                                                    [](int percent) { return percent < 25 || percent > 800; }))
+                    throw std::runtime_error("expected: scales PERCENT ... (25 to 800)");
+            }
+            else if (op == "image") {
                 if (!current.name.empty())
                     write(current, folder);
                 if (args.size() != 4 || (args[0] != "bitmap" && args[0] != "icon"))
                     throw std::runtime_error("expected: image bitmap|icon NAME WIDTH HEIGHT");
-                current = picture{args[0], args[1], std::stoi(args[2]), std::stoi(args[3]), {}};
-                if (current.width < 1 || current.height < 1 || current.width > 4096 ||
-                    current.height > 4096 || (current.kind == "icon" && (current.width > 255 || current.height > 255)))
+                current = description{args[0], args[1], std::stoi(args[2]), std::stoi(args[3]), percents, {}};
+                if (current.width < 1 || current.height < 1 || current.width > 4096 || current.height > 4096)
                     throw std::runtime_error("bad picture size");
-                current.pixels.assign(static_cast<std::size_t>(current.width) * current.height, {1, 1, 1});
             }
             else if (current.name.empty())
                 throw std::runtime_error("drawing before the first image line");
-            else
-                draw(current, op, args);
+            else {
+                // Drawn once at once, so a bad step is reported at its line.
+                description check = current;
+                check.percents = {100};
+                check.steps = {{op, args}};
+                drawn(check, 100);
+                current.steps.emplace_back(op, args);
+            }
         }
         if (!current.name.empty())
             write(current, folder);
