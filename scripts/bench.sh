@@ -286,7 +286,7 @@ row "overhead: installer size minus compressed payload, bytes" "$overhead" "$ove
 # Where the installer's bytes come from: its sections, and what each library
 # brought into them, read from the linker's map written beside it.
 size_table=$work/size.md
-python3 "$root/tools/size_report/size_report.py" "$installer" "$build/src/Quillmar3Setup.map" "$payload" >"$size_table"
+python3 "$root/tools/size_report/size_report.py" --target 1000000 "$installer" "$build/src/Quillmar3Setup.map" "$payload" >"$size_table"
 
 results=$root/bench/results.md
 mkdir -p "$(dirname "$results")"

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Where the bytes of a linked Windows program come from.
 
-  size_report.py [--check] PROGRAM MAP [PAYLOAD]
+  size_report.py [--check] [--target BYTES] PROGRAM MAP [PAYLOAD]
 
 PROGRAM is the linked executable, MAP the linker's map of it (-Wl,-Map),
 PAYLOAD the compressed archive its resources carry, if any. Prints two
@@ -14,6 +14,8 @@ templates, fmt and Boost show up beside the archives they do not come from.
 The rows add up to the program's size (.bss, which takes no room in the
 file, is left out of them).
 
+--target BYTES: adds whether the overhead (the program less its payload)
+stays within BYTES, and what the C++ library's own objects take of it.
 --check: exits 1 unless, for every section, the map accounts for its size
 within 1% (the map was read fully and belongs to the program).
 """
@@ -121,14 +123,36 @@ def origin_of_file(path):
     return "linker: generated"
 
 
-def contributions(map_path):
-    """{origin: {output section: bytes}} from the map's memory map."""
+# The parts of the C++ library, by the names of its archive members.
+LIBRARY_PARTS = [
+    ("locale and its facets (every facet for char and wchar_t)",
+     r"locale|facets|codecvt|ctype|_members|messages|monetary|numeric|time_|misc-inst"),
+    ("streams (ios, istream, ostream, fstream, sstream, streambuf)", r"stream|ios|basic_file|compatibility"),
+    ("file system (std::filesystem)", r"^fs_|^cow-fs_"),
+    ("strings (std::string and std::wstring, both ABIs)", r"string"),
+    ("name demangler (uncaught exception texts)", r"demangle|vterminate"),
+    ("exceptions, type information, allocation, threads, errors", r""),
+]
+
+
+def library_parts(map_path):
+    """[(part, bytes)] of the C++ library's members in the map."""
+    totals = {part: 0 for part, _ in LIBRARY_PARTS}
+    for member, size in members(map_path, "libstdc++.a"):
+        for part, pattern in LIBRARY_PARTS:
+            if re.search(pattern, member):
+                totals[part] += size
+                break
+    return [(part, totals[part]) for part, _ in LIBRARY_PARTS]
+
+
+def input_sections(map_path):
+    """(output section, input section, bytes, file) of the map's memory map."""
     with open(map_path, encoding="utf-8", errors="replace") as f:
         text = f.read()
     start = text.find("Linker script and memory map")
     if start < 0:
         sys.exit(f"{map_path}: no memory map")
-    table = {}
     output = None
     pending = None
     for line in text[start:].splitlines():
@@ -148,8 +172,24 @@ def contributions(map_path):
         pending = None
         if name is None or name.startswith("*"):
             continue
-        size = int(m.group(2), 16)
-        origin = origin_of_file(m.group(3))
+        yield output, name, int(m.group(2), 16), m.group(3)
+
+
+def members(map_path, archive):
+    """[(member, bytes in the file)] of one archive's members."""
+    sizes = {}
+    for output, _, size, path in input_sections(map_path):
+        m = re.match(r"(.*)\((.*)\)$", path)
+        if output != ".bss" and m and os.path.basename(m.group(1)) == archive:
+            sizes[m.group(2)] = sizes.get(m.group(2), 0) + size
+    return sorted(sizes.items(), key=lambda kv: -kv[1])
+
+
+def contributions(map_path):
+    """{origin: {output section: bytes}} from the map's memory map."""
+    table = {}
+    for output, name, size, path in input_sections(map_path):
+        origin = origin_of_file(path)
         if origin.startswith("ours"):
             origin = header_library(name) or origin
         row = table.setdefault(origin, {})
@@ -161,6 +201,11 @@ def main():
     args = sys.argv[1:]
     check = "--check" in args
     args = [a for a in args if a != "--check"]
+    target = None
+    if "--target" in args:
+        at = args.index("--target")
+        target = int(args[at + 1])
+        del args[at:at + 2]
     if len(args) not in (2, 3):
         sys.exit(__doc__)
     program, map_path = args[0], args[1]
@@ -204,6 +249,20 @@ def main():
         print(f"| {origin} | " + " | ".join(f"{v:,}" for v in values) + f" | {total:,} |")
     totals = [sum(r[1][i] for r in rows) for i in range(len(COLUMNS))]
     print("| all | " + " | ".join(f"{v:,}" for v in totals) + f" | {sum(r[2] for r in rows):,} |")
+    parts = library_parts(map_path)
+    if any(size for _, size in parts):
+        print()
+        print("| The C++ library's objects | Bytes |")
+        print("|---|---:|")
+        for part, part_size in parts:
+            print(f"| {part} | {part_size:,} |")
+    if target is not None:
+        overhead = size - payload
+        library = sum(table.get("libstdc++: library objects", {}).values())
+        verdict = "holds" if overhead <= target else "does not hold"
+        print()
+        print(f"- Overhead within {target:,} bytes: {verdict} ({overhead:,} bytes); the C++ library's "
+              f"own objects take {library:,} bytes of it.")
 
     if check:
         status = 0
