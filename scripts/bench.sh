@@ -283,6 +283,10 @@ fi
 # Overhead: the executable without its compressed payload.
 overhead=$(( $(stat -c %s "$installer") - $(stat -c %s "$payload") ))
 row "overhead: installer size minus compressed payload, bytes" "$overhead" "$overhead"
+# Where the installer's bytes come from: its sections, and what each library
+# brought into them, read from the linker's map written beside it.
+size_table=$work/size.md
+python3 "$root/tools/size_report/size_report.py" --target 1000000 "$installer" "$build/src/Quillmar3Setup.map" "$payload" >"$size_table"
 
 results=$root/bench/results.md
 mkdir -p "$(dirname "$results")"
@@ -300,5 +304,9 @@ mkdir -p "$(dirname "$results")"
         echo
         cat "$notes"
     fi
+    echo
+    echo "## Size of the installer"
+    echo
+    cat "$size_table"
 } >"$results"
 cat "$results"

@@ -1,5 +1,6 @@
 #include "ui/window_helpers.h"
 
+#include "platform/common_controls.h"
 #include "platform/error_text.h"
 #include "platform/language.h"
 #include "platform/module_path.h"
@@ -161,8 +162,8 @@ LRESULT CALLBACK reader_edit_proc(HWND window, UINT message, WPARAM wparam, LPAR
                                   DWORD_PTR)
 {
     if (message == WM_NCDESTROY)
-        RemoveWindowSubclass(window, reader_edit_proc, id);
-    const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
+        common_controls_api::instance().remove_window_subclass(window, reader_edit_proc, id);
+    const LRESULT result = common_controls_api::instance().def_subclass_proc(window, message, wparam, lparam);
     if (message == WM_GETDLGCODE)
         return static_cast<LRESULT>(reader_dialog_code(static_cast<UINT>(result)));
     return result;
@@ -172,7 +173,7 @@ LRESULT CALLBACK reader_edit_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 void leave_dialog_keys_to_dialog(HWND edit)
 {
-    if (!SetWindowSubclass(edit, reader_edit_proc, 1, 0))
+    if (!common_controls_api::instance().set_window_subclass(edit, reader_edit_proc, 1, 0))
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "SetWindowSubclass");
 }
 
@@ -199,7 +200,7 @@ LRESULT CALLBACK selected_item_text_proc(HWND window, UINT message, WPARAM wpara
 {
     switch (message) {
     case WM_NCDESTROY:
-        RemoveWindowSubclass(window, selected_item_text_proc, id);
+        common_controls_api::instance().remove_window_subclass(window, selected_item_text_proc, id);
         break;
     case WM_GETTEXTLENGTH:
         return static_cast<LRESULT>(selected_item_text(GetParent(window)).size());
@@ -216,7 +217,7 @@ LRESULT CALLBACK selected_item_text_proc(HWND window, UINT message, WPARAM wpara
     default:
         break;
     }
-    return DefSubclassProc(window, message, wparam, lparam);
+    return common_controls_api::instance().def_subclass_proc(window, message, wparam, lparam);
 }
 
 }
@@ -224,7 +225,7 @@ LRESULT CALLBACK selected_item_text_proc(HWND window, UINT message, WPARAM wpara
 void show_selected_item_as_text(HWND combo_box_ex)
 {
     const auto inner = reinterpret_cast<HWND>(SendMessageW(combo_box_ex, CBEM_GETCOMBOCONTROL, 0, 0));
-    if (!inner || !SetWindowSubclass(inner, selected_item_text_proc, 1, 0))
+    if (!inner || !common_controls_api::instance().set_window_subclass(inner, selected_item_text_proc, 1, 0))
         throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                                 "the combo box inside a ComboBoxEx control");
 }
