@@ -17,7 +17,7 @@ const std::set<LANGID> table_languages = {
     0x0418, 0x0804, 0x0410, 0x0405, 0x0414, 0x0408, 0x0415, 0x040D, 0x042A,
     0x0411, 0x040E, 0x081A, 0x0401, 0x0424, 0x0419, 0x041A};
 
-const std::set<unsigned> text_blocks = {63, 64, 69, 70, 71};
+const std::set<unsigned> text_blocks = {63, 64, 69, 70, 71, 72};
 
 class string_tables : public testing::Test {
 protected:
