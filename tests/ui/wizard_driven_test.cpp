@@ -598,7 +598,8 @@ TEST_F(WizardDriven, OpensLargeEnoughForTheLargestPageAndStoresItsSize)
 
 // What an installation leaves outside its own folder, removed afterwards when
 // it was not there before: the shared data folder, the examples on the
-// public desktop and the product's Uninstall entry.
+// public desktop, the product's links in the Start menu and on the desktops,
+// and the product's Uninstall entry.
 class installation_traces {
 public:
     installation_traces()
@@ -617,6 +618,7 @@ public:
         for (const wchar_t* key : {uninstall_entry, document_type, document_class})
             if (!key_exists(key))
                 new_keys_.push_back(key);
+        links_before_ = product_links();
         path_existed_ = RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Halden & Voss", registered_path, RRF_RT_ANY,
                                      nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     }
@@ -626,6 +628,11 @@ public:
     {
         for (const auto& folder : new_folders_)
             scratch_folder::remove_all(folder);
+        for (const auto& link : product_links())
+            if (std::find(links_before_.begin(), links_before_.end(), link) == links_before_.end()) {
+                std::error_code ignored;
+                std::filesystem::remove(link, ignored);
+            }
         // The installed product registers its path and document type.
         for (const wchar_t* key : new_keys_) {
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
@@ -651,7 +658,26 @@ private:
         return exists;
     }
 
+    // The "Quillmar…" links in both Start-menu program folders and on both desktops.
+    static std::vector<std::filesystem::path> product_links()
+    {
+        std::vector<std::filesystem::path> links;
+        for (const KNOWNFOLDERID* id :
+             {&FOLDERID_CommonPrograms, &FOLDERID_Programs, &FOLDERID_PublicDesktop, &FOLDERID_Desktop}) {
+            PWSTR base = nullptr;
+            if (SUCCEEDED(SHGetKnownFolderPath(*id, 0, nullptr, &base))) {
+                std::error_code error;
+                for (const auto& entry : std::filesystem::directory_iterator(base, error))
+                    if (entry.path().extension() == L".lnk" && entry.path().filename().wstring().rfind(L"Quillmar", 0) == 0)
+                        links.push_back(entry.path());
+            }
+            CoTaskMemFree(base);
+        }
+        return links;
+    }
+
     std::vector<std::filesystem::path> new_folders_;
+    std::vector<std::filesystem::path> links_before_;
     std::vector<const wchar_t*> new_keys_;
     bool path_existed_ = false;
 };
