@@ -490,6 +490,20 @@ std::function<std::wstring()>& private_storage_folder()
     return folder;
 }
 
+std::wstring trusted_private_storage()
+{
+    const std::wstring storage = private_storage_folder()();
+    if (storage.empty() || GetFileAttributesW(storage.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return {};
+    try {
+        ensure_private_folder(storage);
+        return storage;
+    }
+    catch (const std::system_error&) {
+        return {};
+    }
+}
+
 std::wstring not_restored_list_path()
 {
     const std::wstring folder = private_storage_folder()();
@@ -584,6 +598,8 @@ bool add_not_restored(const std::vector<not_restored_entry>& added)
 left_behind_report restore_left_behind_backups()
 {
     left_behind_report report;
+    if (trusted_private_storage().empty())
+        return report;
     const std::vector<not_restored_entry> entries = read_not_restored();
     if (entries.empty())
         return report;

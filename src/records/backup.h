@@ -66,6 +66,11 @@ std::function<void()>& rollback_retry_wait();
 // data. Tests put a folder of their own in its place.
 std::function<std::wstring()>& private_storage_folder();
 
+// That folder when it exists and may be trusted (a real folder owned by
+// the administrators, the system or this process's user); empty otherwise,
+// so that nothing a standard user planted there is read.
+std::wstring trusted_private_storage();
+
 // The list in the private storage folder of backups a rollback could not
 // put back, one line each (UTF-16): backup, original, the backup's size and
 // CRC-32, and the size and CRC-32 of what the failed installation wrote in

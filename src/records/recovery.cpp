@@ -266,11 +266,7 @@ void journal_registry_places(journal_writer& journal, const std::vector<registry
 {
     std::vector<std::wstring> announced;
     const auto key_exists = [](const std::wstring& key) {
-        HKEY handle = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(handle);
-        return true;
+        return static_cast<bool>(open_key(registry_root::local_machine, key.c_str()));
     };
     for (const registry_place& place : places) {
         const auto root = std::find_if(roots.begin(), roots.end(),
@@ -391,7 +387,10 @@ recovery_report recover_interrupted_runs(const recovery_places& places)
 {
     recovery_report report;
     try {
-        const std::wstring storage = private_storage_folder()();
+        // Journals are only read from a storage nobody else can have made.
+        const std::wstring storage = trusted_private_storage();
+        if (storage.empty())
+            return report;
         // Backups an earlier rollback could not put back stay where the list
         // says until they are put back.
         std::vector<std::wstring> listed;

@@ -92,6 +92,14 @@ bool key_exists(const std::wstring& key)
     return true;
 }
 
+int copies_in(const std::wstring& log)
+{
+    int copies = 0;
+    for (auto at = log.find(L"Copying File"); at != std::wstring::npos; at = log.find(L"Copying File", at + 1))
+        ++copies;
+    return copies;
+}
+
 // What the sweep sees of a running installation from outside.
 class observer {
 public:
@@ -110,12 +118,8 @@ public:
     // How many files the page's log says were begun.
     int copies_seen()
     {
-        if (read(log_, log_text_)) {
-            copies_ = 0;
-            for (auto at = log_text_.find(L"Copying File"); at != std::wstring::npos;
-                 at = log_text_.find(L"Copying File", at + 1))
-                ++copies_;
-        }
+        if (read(log_, log_text_))
+            copies_ = copies_in(log_text_);
         return copies_;
     }
     std::chrono::milliseconds elapsed() const
@@ -199,8 +203,7 @@ protected:
     // Runs an installation and ends the installer (and the product it
     // started) as soon as `point` is reached; false when the installation
     // ended first. `log` receives the page's log when it ran to its end.
-    bool install_until(const kill_point& point, std::chrono::milliseconds* duration = nullptr,
-                       std::wstring* log = nullptr)
+    bool install_until(const kill_point& point, std::wstring* log = nullptr)
     {
         drv::process installer(setup_program(), L"");
         std::wstring message;
@@ -228,8 +231,6 @@ protected:
                 // The moments of the sweep follow the quickest whole run seen.
                 if (run_length_->count() == 0 || seen.elapsed() < *run_length_)
                     *run_length_ = seen.elapsed();
-                if (duration)
-                    *duration = seen.elapsed();
                 if (log)
                     *log = drv::text(drv::page_control(frame, install_log));
                 EXPECT_EQ(status, end_status) << to_utf8(drv::text(drv::page_control(frame, install_log)));
@@ -279,8 +280,7 @@ protected:
         }
     }
 
-    std::vector<kill_point> kill_points(std::chrono::milliseconds duration, int files_copied,
-                                        bool first_installation) const
+    std::vector<kill_point> kill_points(int files_copied, bool first_installation) const
     {
         const std::wstring program = install_folder_ + L"\\Quillmar.exe";
         const std::wstring link_name = product_name(false) + L".lnk";
@@ -332,7 +332,6 @@ protected:
         // Moments spread over the run, wherever they fall: fractions of the
         // quickest whole run so far, which a missed moment makes quicker.
         constexpr int moments = 14;
-        (void)duration;
         for (int moment = 0; moment < moments; ++moment)
             points.push_back({"at " + std::to_string(2 * moment + 1) + "/" + std::to_string(2 * moments) +
                                   " of the run",
@@ -340,6 +339,15 @@ protected:
                                   return o.elapsed() >= *length * (2 * moment + 1) * 9 / (2 * moments * 10);
                               }});
         return points;
+    }
+
+    // A whole installation that sets the sweep's run length; the number of
+    // files it copied.
+    int calibrate()
+    {
+        std::wstring log;
+        EXPECT_FALSE(install_until({"nowhere", {}}, &log));
+        return copies_in(log);
     }
 
     // Whether the installation's own log stands: the run was complete.
@@ -394,16 +402,11 @@ protected:
 TEST_F(interruption, a_first_installation_ended_anywhere_is_undone_by_the_next_start)
 {
     use_folder(default_install_folder());
-    std::chrono::milliseconds duration{};
-    std::wstring log;
-    ASSERT_FALSE(install_until({"nowhere", {}}, &duration, &log));
-    int copies = 0;
-    for (std::size_t at = log.find(L"Copying File"); at != std::wstring::npos; at = log.find(L"Copying File", at + 1))
-        ++copies;
+    const int copies = calibrate();
     ASSERT_EQ(uninstall(install_folder_), 0u);
     expect_same(initial_, picture());
 
-    sweep(kill_points(duration, copies, true), [] {});
+    sweep(kill_points(copies, true), [] {});
 
     // From the recovered machine, a whole installation and its uninstallation.
     ASSERT_FALSE(install_until({"nowhere", {}}));
@@ -418,16 +421,11 @@ TEST_F(interruption, an_update_ended_anywhere_leaves_the_earlier_installation_wh
     if (!fs::exists(older_setup_program()))
         GTEST_SKIP() << "the older installer is not built (target installer_3_5_2_9)";
     prepare_update();
-    std::chrono::milliseconds duration{};
-    std::wstring log;
-    ASSERT_FALSE(install_until({"nowhere", {}}, &duration, &log));
-    int copies = 0;
-    for (std::size_t at = log.find(L"Copying File"); at != std::wstring::npos; at = log.find(L"Copying File", at + 1))
-        ++copies;
+    const int copies = calibrate();
     ASSERT_EQ(uninstall(install_folder_), 0u);
     prepare_update();
 
-    sweep(kill_points(duration, copies, false), [this] { prepare_update(); });
+    sweep(kill_points(copies, false), [this] { prepare_update(); });
 
     ASSERT_FALSE(install_until({"nowhere", {}}));
     EXPECT_EQ(read_text(expand(L"%ProgramData%\\Halden & Voss\\Quillmar\\Quillmar.ini")), "changed by the user");
