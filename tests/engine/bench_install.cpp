@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/installation.h"
@@ -41,25 +42,59 @@ namespace {
 
 constexpr language_index english = 1;
 
-// Notes when the extraction is over: the first step after it shows its line.
+// Notes when each status appears, so that the time of every step can be
+// told: a step lasts from its status to the next one's.
 class timing_view : public installation_view {
 public:
-    double extracted_at = 0;
     std::wstring log;
     std::wstring status;
+    std::vector<std::pair<double, std::wstring>> statuses;
 
-    void set_status(const std::wstring& text) override { status = text; }
-    void append_log(const std::wstring& text) override
+    void set_status(const std::wstring& text) override
     {
-        if (extracted_at == 0 && (text == after_extraction_[0] || text == after_extraction_[1]))
-            extracted_at = now();
-        log += text;
+        statuses.emplace_back(now(), text);
+        status = text;
     }
+    void append_log(const std::wstring& text) override { log += text; }
     void set_progress(int) override {}
-
-private:
-    const std::wstring after_extraction_[2] = {load_string(1117), load_string(1118)};
 };
+
+struct step_time {
+    const char* name;
+    double seconds;
+};
+
+// The installation's steps by their status lines. The preparation status is
+// shown twice: when the run begins and when the payload's check starts.
+std::vector<step_time> step_times(const std::vector<std::pair<double, std::wstring>>& statuses, double start,
+                                  double end)
+{
+    const std::wstring preparing = load_string(1114);
+    const std::wstring copying = load_string(1115);
+    const std::wstring copying_prefix = copying.substr(0, copying.find(L"{0}"));
+    const std::pair<int, const char*> named[] = {
+        {1117, "shortcuts"}, {1118, "Uninstall entry and registration"}, {1119, "uninstall log"}};
+
+    std::vector<step_time> steps{{"preparation (run folder, journal)", 0}};
+    double since = start;
+    int preparations = 0;
+    for (const auto& [at, text] : statuses) {
+        const char* name = "finishing";
+        if (text == preparing)
+            name = ++preparations == 1 ? "preparation (run folder, journal)" : "payload check (first decode)";
+        else if (text.starts_with(copying_prefix))
+            name = "files (second decode, writing)";
+        for (const auto& [id, step] : named)
+            if (text == load_string(id))
+                name = step;
+        steps.back().seconds += at - since;
+        since = at;
+        if (std::string_view(steps.back().name) != name)
+            steps.push_back({name, 0});
+    }
+    steps.back().seconds += end - since;
+    return steps;
+}
 
 // The values the product's registration writes, as they were before.
 class registration_guard {
@@ -206,7 +241,17 @@ int install(const fs::path& source, const fs::path& prefix)
     if (!installed)
         std::printf("status: %ls\nlog:\n%ls\n", view.status.c_str(), view.log.c_str());
     std::printf("install: %.3f s\n", end - start);
-    std::printf("extraction: %.3f s\n", (view.extracted_at != 0 ? view.extracted_at : end) - start);
+    // The extraction: everything before the first step after the files.
+    double extraction = 0;
+    bool extracting = true;
+    const std::vector<step_time> steps = step_times(view.statuses, start, end);
+    for (const step_time& step : steps) {
+        extracting = extracting && (step.name[0] == 'p' || step.name[0] == 'f');
+        extraction += extracting ? step.seconds : 0;
+    }
+    std::printf("extraction: %.3f s\n", extraction);
+    for (const step_time& step : steps)
+        std::printf("step %s: %.3f s\n", step.name, step.seconds);
     std::printf("peak working set: %.1f MB\n", static_cast<double>(memory.PeakWorkingSetSize) / (1 << 20));
 
     for (const log_record& record : log.current)
