@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -94,39 +95,90 @@ void dlg_install::flush_log()
 
 void dlg_install::set_status(const std::wstring& text)
 {
+    // Under Wine a static control paints itself at once when its text
+    // changes; during an installation only the newest status is shown, when
+    // the queue is served.
+    if (installing_) {
+        pending_status_ = text;
+        return;
+    }
     set_text(GetDlgItem(hwnd, IDC_STATUS), text);
 }
 
 void dlg_install::set_progress(int percent)
 {
+    // Each new position repaints the bar at once; a hundred of them cost
+    // more than the files of a small installation.
+    if (installing_) {
+        pending_progress_ = percent;
+        return;
+    }
     SendMessageW(GetDlgItem(hwnd, IDC_INSTALL_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+void dlg_install::show_pending_status()
+{
+    if (pending_status_) {
+        set_text(GetDlgItem(hwnd, IDC_STATUS), *pending_status_);
+        pending_status_.reset();
+    }
+    if (pending_progress_) {
+        SendMessageW(GetDlgItem(hwnd, IDC_INSTALL_PROGRESS), PBM_SETPOS, static_cast<WPARAM>(*pending_progress_), 0);
+        pending_progress_.reset();
+    }
 }
 
 void dlg_install::show_progress()
 {
     HWND progress = GetDlgItem(hwnd, IDC_INSTALL_PROGRESS);
+    pending_progress_.reset();
     SendMessageW(progress, PBM_SETPOS, 0, 0);
     ShowWindow(progress, SW_SHOW);
+    // The payload's check, which comes next, shows nothing until it ends.
+    flush_log();
+    show_pending_status();
+}
+
+std::chrono::steady_clock::duration upkeep_pause(std::chrono::steady_clock::duration cost)
+{
+    // A twentieth of the time for each kind of upkeep: the pause is
+    // nineteen times what the last round took, never under 10 ms, which is
+    // sooner than anyone notices, and never over half a second, so that a
+    // round that waited for the user (a message box) does not freeze the
+    // window afterwards.
+    constexpr std::chrono::steady_clock::duration shortest = std::chrono::milliseconds(10);
+    constexpr std::chrono::steady_clock::duration longest = std::chrono::milliseconds(500);
+    return std::clamp<std::chrono::steady_clock::duration>(cost * 19, shortest, longest);
 }
 
 void dlg_install::pump()
 {
-    // The engine asks after every 4096-byte block. An empty queue costs
-    // little on Windows but a few hundred microseconds under Wine (server
-    // and display round trips), and each pump adds the log gathered since
-    // the last one; the queue is served at most every 10 ms, sooner than
-    // anyone notices.
-    constexpr std::chrono::milliseconds pump_interval(10);
-    const auto now = std::chrono::steady_clock::now();
-    if (pumped_at_ && now - *pumped_at_ < pump_interval) {
+    // The engine asks after every 4096-byte block. Serving the queue costs
+    // little on Windows, but under Wine an empty queue costs a few hundred
+    // microseconds and every addition to the log 10-20 ms (the edit control
+    // redraws its scroll bars), more than the files of a small installation
+    // take to write. Each is done again only after a pause in proportion to
+    // what it cost, so that the window never takes more than a tenth of the
+    // installation's time, on any system.
+    using clock = std::chrono::steady_clock;
+    const auto now = clock::now();
+    if (now < next_pump_) {
         pumped_ = false;
         return;
     }
-    pumped_at_ = now;
-    flush_log();
+    auto started = now;
+    if (now >= next_log_) {
+        flush_log();
+        const auto logged = clock::now();
+        next_log_ = logged + upkeep_pause(logged - now);
+        started = logged;
+    }
+    show_pending_status();
     if (!root_ && hwnd)
         root_ = GetAncestor(hwnd, GA_ROOT);
     pumped_ = pump_messages(root_);
+    const auto served = clock::now();
+    next_pump_ = served + upkeep_pause(served - started);
 }
 
 void dlg_install::begin_wait()
@@ -135,7 +187,10 @@ void dlg_install::begin_wait()
     wait_cursor_ = LoadCursorW(nullptr, IDC_WAIT);
     previous_cursor_ = SetCursor(wait_cursor_);
     pumped_ = false;
-    pumped_at_.reset();
+    next_pump_ = {};
+    next_log_ = {};
+    pending_status_.reset();
+    pending_progress_.reset();
     installing_ = true;
 }
 
@@ -150,6 +205,7 @@ void dlg_install::end_wait()
 {
     installing_ = false;
     flush_log();
+    show_pending_status();
     SetCursor(previous_cursor_);
     root_ = nullptr;
 }

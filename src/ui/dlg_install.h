@@ -9,6 +9,10 @@
 #include "engine/installation_view.h"
 #include "ui/basic_dialog.h"
 
+// How long the window's upkeep during an installation (serving the queue,
+// adding to the log) waits after a round that took `cost`.
+std::chrono::steady_clock::duration upkeep_pause(std::chrono::steady_clock::duration cost);
+
 class dlg_install : public basic_dialog, public installation_view {
 public:
     static dlg_install& instance();
@@ -38,13 +42,20 @@ private:
     HWND root_ = nullptr;
     // Only a message handled since the cursor was set can have changed it.
     bool pumped_ = false;
-    std::optional<std::chrono::steady_clock::time_point> pumped_at_;
+    // When the queue may be served and the log added to again.
+    std::chrono::steady_clock::time_point next_pump_;
+    std::chrono::steady_clock::time_point next_log_;
     // Log text of an installation not yet in the window, and how many
     // additions it holds (each scrolls the log by a line).
     bool installing_ = false;
     std::wstring pending_log_;
     int pending_appends_ = 0;
+    // The newest status and bar position not yet shown.
+    std::optional<std::wstring> pending_status_;
+    std::optional<int> pending_progress_;
 
     void add_to_log(const std::wstring& text, int lines);
     void flush_log();
+    // Puts the newest status and bar position in the window.
+    void show_pending_status();
 };

@@ -295,11 +295,18 @@ process::process(const std::wstring& program, const std::wstring& arguments)
     CloseHandle(info.hThread);
     handle_ = info.hProcess;
     id_ = info.dwProcessId;
+    thread_id_ = info.dwThreadId;
 }
 
 process::process(process&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), id_(std::exchange(other.id_, 0))
+    : handle_(std::exchange(other.handle_, nullptr)), id_(std::exchange(other.id_, 0)),
+      thread_id_(std::exchange(other.thread_id_, 0))
 {
+}
+
+bool process::wait_for_input_idle(milliseconds timeout) const
+{
+    return WaitForInputIdle(handle_, static_cast<DWORD>(timeout.count())) == 0;
 }
 
 process::~process()

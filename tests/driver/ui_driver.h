@@ -36,6 +36,9 @@ public:
     ~process();
 
     DWORD id() const { return id_; }
+    DWORD thread_id() const { return thread_id_; }
+    // Until the program first waits for input, without polling.
+    bool wait_for_input_idle(milliseconds timeout) const;
 
     // The exit code, or nothing when the program still runs after timeout.
     std::optional<DWORD> wait_for_exit(milliseconds timeout);
@@ -44,6 +47,7 @@ public:
 private:
     HANDLE handle_ = nullptr;
     DWORD id_ = 0;
+    DWORD thread_id_ = 0;
 };
 
 // The first visible, enabled top-level dialog of the process, other than

@@ -49,6 +49,16 @@ std::wstring expand(const wchar_t* text)
     return length > 0 && length <= MAX_PATH ? std::wstring(buffer) : std::wstring();
 }
 
+// A window's text as the system keeps it, read without sending the window a
+// message: the installer answers nothing while it is watched, so the
+// watching costs it no time beyond the share of the processor.
+std::wstring caption(HWND window)
+{
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
 std::wstring install_folder()
 {
     return expand(L"%ProgramFiles%\\Halden & Voss\\Quillmar 3");
@@ -131,7 +141,7 @@ int install(const std::wstring& program)
     for (bool started = false;;) {
         // The status first: once it has changed, the buttons were disabled
         // before, so Next enabled afterwards means the end.
-        const std::wstring seen = drv::text(status_control);
+        const std::wstring seen = caption(status_control);
         const bool status_changed = seen != status_before;
         if (seen != timeline.back().second)
             timeline.emplace_back(now() - start, seen);
@@ -181,29 +191,25 @@ std::uint64_t system_time()
 }
 
 // The installer's frame, once it is shown and painted: the window is
-// visible and its update region is empty.
-HWND painted_frame(DWORD process_id)
+// visible and its update region is empty. Only the windows of the
+// installer's first thread are looked at, so that watching costs the
+// installer, which may share the processor, as little as can be.
+HWND painted_frame(DWORD thread_id)
 {
-    struct search {
-        DWORD process_id;
-        HWND found = nullptr;
-    } find{process_id};
-    EnumWindows(
+    HWND found = nullptr;
+    EnumThreadWindows(
+        thread_id,
         [](HWND window, LPARAM data) -> BOOL {
-            auto& s = *reinterpret_cast<search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
             wchar_t name[16] = {};
             GetClassNameW(window, name, 16);
-            if (owner == s.process_id && std::wstring(name) == L"#32770" && IsWindowVisible(window) &&
-                !GetUpdateRect(window, nullptr, FALSE)) {
-                s.found = window;
+            if (std::wstring(name) == L"#32770" && IsWindowVisible(window) && !GetUpdateRect(window, nullptr, FALSE)) {
+                *reinterpret_cast<HWND*>(data) = window;
                 return FALSE;
             }
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(&find));
-    return find.found;
+        reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
 int first_paint(const std::wstring& program)
@@ -215,9 +221,11 @@ int first_paint(const std::wstring& program)
         CloseHandle(process);
     }
     const std::uint64_t start = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    // Nothing is painted before the installer first waits for input.
+    installer.wait_for_input_idle(60s);
     std::uint64_t stamp = 0;
     for (const double deadline = now() + 60; !stamp;) {
-        if (painted_frame(installer.id()))
+        if (painted_frame(installer.thread_id()))
             stamp = system_time();
         else if (now() > deadline)
             throw drv::driver_error("the frame did not paint");

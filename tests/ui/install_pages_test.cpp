@@ -211,6 +211,51 @@ TEST_F(install_pages_test, log_of_an_installation_reaches_the_window_in_order)
               L"summary\r\nCopying...OK\r\nRegistry...Failed\r\nLast line");
 }
 
+// During an installation the status and the bar show the newest of what
+// came since the queue was last served, and the last of it at the end.
+TEST_F(install_pages_test, status_and_progress_of_an_installation_reach_the_window_when_served)
+{
+    auto& page = dlg_install::instance();
+    test_window window = show_page(page, IDD_INSTALL);
+    ASSERT_TRUE(window);
+    HWND progress = GetDlgItem(window.get(), IDC_INSTALL_PROGRESS);
+    page.set_status(L"before");
+
+    page.begin_wait();
+    page.show_progress();
+    page.set_status(L"first");
+    page.set_status(L"second");
+    page.set_progress(30);
+    page.set_progress(40);
+    EXPECT_EQ(control_text(window.get(), IDC_STATUS), L"before");
+    EXPECT_EQ(SendMessageW(progress, PBM_GETPOS, 0, 0), 0);
+    page.pump();
+    EXPECT_EQ(control_text(window.get(), IDC_STATUS), L"second");
+    EXPECT_EQ(SendMessageW(progress, PBM_GETPOS, 0, 0), 40);
+    page.set_status(L"last");
+    page.set_progress(100);
+    page.end_wait();
+    EXPECT_EQ(control_text(window.get(), IDC_STATUS), L"last");
+    EXPECT_EQ(SendMessageW(progress, PBM_GETPOS, 0, 0), 100);
+    page.set_status(L"after");
+    EXPECT_EQ(control_text(window.get(), IDC_STATUS), L"after");
+}
+
+TEST(upkeep_pause, is_nineteen_times_the_cost_within_bounds)
+{
+    using std::chrono::milliseconds;
+    const struct {
+        std::chrono::steady_clock::duration cost;
+        std::chrono::steady_clock::duration pause;
+    } cases[] = {
+        {milliseconds(0), milliseconds(10)},   {std::chrono::microseconds(300), milliseconds(10)},
+        {milliseconds(1), milliseconds(19)},   {milliseconds(15), milliseconds(285)},
+        {milliseconds(30), milliseconds(500)}, {std::chrono::seconds(5), milliseconds(500)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(upkeep_pause(c.cost), c.pause) << c.cost.count();
+}
+
 TEST_F(install_pages_test, end_page_texts)
 {
     auto& page = dlg_end::instance();
