@@ -164,6 +164,8 @@ product_label=$(printf '%d.%02d' "$v_major" "$v_minor")
 ((v_build >= 1 && v_build <= 26)) && product_label+=$(printf "\\x$(printf %x $((96 + v_build)))")
 product_title="Quillmar $product_label"
 peer_key='Software\Microsoft\Windows\CurrentVersion\Uninstall\HvBenchFairPeer'
+# The peer's own uninstaller, named in its Uninstall entry, beside the
+# payload's Uninstall.exe, which it would otherwise replace.
 peer_uninstaller=PeerUninstall.exe
 registration_roots=('HKLM\Software\Halden & Voss' 'HKLM\Software\Classes\.qmd' 'HKLM\Software\Classes\Quillmar.Document.3')
 # The registration run's exit code for success (-10).
@@ -238,6 +240,8 @@ write_fair_peer_script() {
         echo "  CreateShortcut \"\$SMPROGRAMS\\$product_title.lnk\" \"\$INSTDIR\\Quillmar.exe\""
         echo "  CreateShortcut \"\$DESKTOP\\$product_title.lnk\" \"\$INSTDIR\\Quillmar.exe\""
         echo "  WriteUninstaller \"\$INSTDIR\\$peer_uninstaller\""
+        # The values of our Uninstall entry (the maker's data as in
+        # src/identity/product.h; the language English, as in the headless run).
         echo "  WriteRegStr HKLM \"$peer_key\" DisplayName \"$product_title\""
         echo "  WriteRegStr HKLM \"$peer_key\" UninstallString \"\$INSTDIR\\$peer_uninstaller\""
         echo "  WriteRegStr HKLM \"$peer_key\" DisplayIcon \"\$INSTDIR\\Quillmar.exe,0\""
