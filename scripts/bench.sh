@@ -438,6 +438,7 @@ for mode in pinned unpinned; do
     repeat floor "$mode" "$runs" "$build/tests/payload/bench_floor.exe" "$installer_win" "$scratch_win"
     repeat wizard "$mode" "$runs" "$build/tests/ui/bench_wizard.exe" install "$installer_win"
     repeat paint "$mode" "$runs" "$build/tests/ui/bench_wizard.exe" first-paint "$installer_win"
+    repeat empty-paint "$mode" "$runs" "$build/tests/ui/bench_wizard.exe" first-paint "$(win "$empty_program")" window
     if [[ -n $peer ]]; then
         outside_runs peer "$mode" peer_clean peer_check "$peer" /S
         peer_clean
@@ -493,6 +494,7 @@ else
     row "peer installer (NSIS)" "not measured: needs makensis (Debian package nsis) and a built payload stage" "-"
 fi
 row_of "start-up: process start to the wizard's first paint (warm; target ≤ 0.150), s" paint 's/^first paint: \([0-9.]*\) s/\1/p'
+row_of "start-up of an empty dialog, process start to its first paint (Wine's floor), s" empty-paint 's/^first paint: \([0-9.]*\) s/\1/p'
 row "Wine process start and end of an empty program, s" "$(stats <"$work/empty-time.pinned")" "$(stats <"$work/empty-time.unpinned")"
 # verdict VALUE LIMIT: whether a median keeps within its target.
 verdict() { awk -v v="$1" -v l="$2" 'BEGIN { print (v != "-" && v + 0 <= l + 0) ? "holds" : "does not hold" }'; }

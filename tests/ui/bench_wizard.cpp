@@ -8,10 +8,10 @@
 //     (Uninstall.exe /quiet), so every run starts from a prefix without the
 //     product.
 //
-//   bench_wizard first-paint INSTALLER
-//     start-up: from the installer's process start to the moment its frame
-//     is shown and has nothing left to paint, watched from outside, then
-//     leaves the wizard.
+//   bench_wizard first-paint PROGRAM [ARGUMENTS]
+//     start-up: from the program's process start to the moment its frame
+//     (a dialog) is shown and has nothing left to paint, watched from
+//     outside, then leaves the wizard (Cancel, and yes when asked).
 #include <windows.h>
 #include <psapi.h>
 
@@ -212,9 +212,15 @@ HWND painted_frame(DWORD thread_id)
     return found;
 }
 
-int first_paint(const std::wstring& program)
+int first_paint(const std::wstring& program, const std::wstring& arguments)
 {
-    drv::process installer(program, L"");
+    // On Windows the desktop's shell is always running. Under Wine it is
+    // started with the first window on the desktop and ends a while after
+    // the last one has gone, so a window of this program's own, never shown,
+    // keeps it running from before the installer starts.
+    const HWND keeper = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    Sleep(500);
+    drv::process installer(program, arguments);
     FILETIME created{}, exited{}, kernel{}, user{};
     if (HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, installer.id())) {
         GetProcessTimes(process, &created, &exited, &kernel, &user);
@@ -234,6 +240,8 @@ int first_paint(const std::wstring& program)
     }
 
     leave(installer, drv::wait_for_dialog(installer.id(), 60s));
+    if (keeper)
+        DestroyWindow(keeper);
     if (start == 0 || stamp < start)
         throw drv::driver_error("no process start time");
     std::printf("first paint: %.3f s\n", static_cast<double>(stamp - start) / 1e7);
@@ -248,9 +256,9 @@ int wmain(int argc, wchar_t** argv)
         const std::wstring mode = argc > 1 ? argv[1] : L"";
         if (mode == L"install" && argc == 3)
             return install(argv[2]);
-        if (mode == L"first-paint" && argc == 3)
-            return first_paint(argv[2]);
-        std::printf("usage: bench_wizard install INSTALLER | first-paint INSTALLER\n");
+        if (mode == L"first-paint" && (argc == 3 || argc == 4))
+            return first_paint(argv[2], argc == 4 ? argv[3] : L"");
+        std::printf("usage: bench_wizard install INSTALLER | first-paint PROGRAM [ARGUMENTS]\n");
         return 2;
     }
     catch (const std::exception& e) {
