@@ -134,8 +134,8 @@ void dlg_install::show_progress()
     pending_progress_.reset();
     SendMessageW(progress, PBM_SETPOS, 0, 0);
     ShowWindow(progress, SW_SHOW);
-    // The payload's check, which comes next, shows nothing until it ends.
-    flush_log();
+    // The payload's check, which comes next, serves no queue until it
+    // ends; its status is shown before, its log line with the next round.
     show_pending_status();
 }
 
