@@ -270,10 +270,19 @@ std::vector<journal_step> read_journal(std::string_view bytes)
     }
 }
 
+bool journal_line_must_reach_disk(const journal_step& step)
+{
+    if (const auto* file = std::get_if<journal_file>(&step))
+        return !file->backup.empty();
+    return !std::holds_alternative<journal_begin>(step) && !std::holds_alternative<journal_folder>(step);
+}
+
+// Not written through: a flush costs a few milliseconds, and a small
+// installation writes dozens of lines that need none.
 journal_writer::journal_writer(const std::wstring& path)
     : path_(path),
-      file_(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr))
+      file_(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                        nullptr))
 {
     if (!file_)
         throw_error(GetLastError(), "CreateFileW");
@@ -286,7 +295,7 @@ void journal_writer::append(const journal_step& step)
     if (!WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
         written != line.size())
         throw_error(GetLastError(), "WriteFile");
-    if (!FlushFileBuffers(file_.get()))
+    if (journal_line_must_reach_disk(step) && !FlushFileBuffers(file_.get()))
         throw_error(GetLastError(), "FlushFileBuffers");
 }
 

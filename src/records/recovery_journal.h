@@ -1,7 +1,8 @@
 // The record an installation keeps, beside its backups, of what it is about
-// to change: each step is written and flushed before the change is made, so
-// that a run ended at any instruction (power lost, process ended) leaves
-// enough for the next run to undo it.
+// to change: each step is written before the change is made, and flushed
+// when the change could lose something, so that a run ended at any
+// instruction (power lost, process ended) leaves enough for the next run to
+// undo it.
 #pragma once
 
 #include <windows.h>
@@ -93,9 +94,18 @@ std::string journal_line(const journal_step& step);
 // since each line is complete on disk before its change is made.
 std::vector<journal_step> read_journal(std::string_view bytes);
 
-// Appends steps to a new journal file, each flushed to the disk before
-// `append` returns. Raises std::system_error when the file cannot be
-// created or written: the change it announces must then not be made.
+// Whether a step's line must be on the disk before its change is made:
+// when the change could lose what stood there before (a file moved aside,
+// registry values about to change) and for the commit. A file or folder that
+// did not exist can at worst be left behind by a power cut, so its line is
+// not waited for; the next line that is flushed takes it along, since a
+// flush writes everything before it.
+bool journal_line_must_reach_disk(const journal_step& step);
+
+// Appends steps to a new journal file; a step whose line must reach the
+// disk is flushed, with every line before it, before `append` returns.
+// Raises std::system_error when the file cannot be created or written: the
+// change it announces must then not be made.
 class journal_writer {
 public:
     explicit journal_writer(const std::wstring& path);

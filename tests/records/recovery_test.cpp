@@ -83,6 +83,16 @@ TEST(recovery_journal, ADamagedLineEndsTheReadingThere)
     }
 }
 
+// Only a change that could lose what stood before waits for the disk; a
+// new file or folder is at worst left behind.
+TEST(recovery_journal, LinesThatMustReachTheDiskFirst)
+{
+    const bool expected[] = {false, false, true, false, true, true, true, true, true, true, true};
+    ASSERT_EQ(std::size(expected), every_kind.size());
+    for (std::size_t i = 0; i < every_kind.size(); ++i)
+        EXPECT_EQ(journal_line_must_reach_disk(every_kind[i]), expected[i]) << journal_line(every_kind[i]);
+}
+
 TEST(recovery_journal, AWriterAppendsWholeLinesToANewFileOnly)
 {
     scratch_folder scratch{L"journal writer"};
