@@ -2,9 +2,13 @@
 // language has the same blocks, and the UTF-8 sources became the intended UTF-16.
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -113,4 +117,34 @@ TEST_F(string_tables, texts_decode_to_the_intended_utf16)
     }
 }
 
+}
+
+// Windows decodes an icon image stored as PNG only in 8-bit RGBA; another
+// depth shows no icon at that size (under Wine it is skipped with a warning).
+TEST_F(string_tables, icon_images_stored_as_png_are_eight_bit_rgba)
+{
+    std::vector<std::wstring> names;
+    EnumResourceNamesW(
+        module, RT_ICON,
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+            reinterpret_cast<std::vector<std::wstring>*>(found)->push_back(
+                IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<std::uintptr_t>(name)) : name);
+            return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&names));
+    ASSERT_FALSE(names.empty());
+    int png_images = 0;
+    for (const std::wstring& name : names) {
+        HRSRC found = FindResourceW(module, name.c_str(), RT_ICON);
+        ASSERT_NE(found, nullptr);
+        const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(module, found)));
+        const DWORD size = SizeofResource(module, found);
+        static constexpr unsigned char png_signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        if (size < 26 || !std::equal(std::begin(png_signature), std::end(png_signature), bytes))
+            continue;
+        ++png_images;
+        EXPECT_EQ(bytes[24], 8) << "bit depth of icon " << std::string(name.begin(), name.end());
+        EXPECT_EQ(bytes[25], 6) << "colour type of icon " << std::string(name.begin(), name.end());
+    }
+    EXPECT_GT(png_images, 0) << "the 256-pixel image is stored as PNG";
 }
