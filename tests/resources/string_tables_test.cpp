@@ -119,8 +119,8 @@ TEST_F(string_tables, texts_decode_to_the_intended_utf16)
 
 }
 
-// Windows decodes an icon image stored as PNG only in 8-bit RGBA; another
-// depth shows no icon at that size (under Wine it is skipped with a warning).
+// An icon image stored as PNG is documented as 8-bit RGBA only; Wine skips
+// another depth with a warning, and Windows may show nothing at that size.
 TEST_F(string_tables, icon_images_stored_as_png_are_eight_bit_rgba)
 {
     std::vector<std::wstring> names;
