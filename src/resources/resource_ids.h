@@ -24,6 +24,10 @@
 #define IDD_PAGE_OPTIONS 133
 #define IDD_PAGE_MODE 136
 
+// The side picture and the flags are carried packed (bzip2) under this type:
+// see tools/image_maker for the format and ui/packed_picture.h for the loader.
+#define RT_PACKED_PICTURE 261
+
 // The side picture on the frame's white panel, at 100, 125, 150 and 200 %.
 #define IDB_SIDE_PICTURE 137
 #define IDB_SIDE_PICTURE_125 138

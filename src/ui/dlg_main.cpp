@@ -11,10 +11,12 @@
 #include "ui/dlg_mode.h"
 #include "ui/dlg_options.h"
 #include "ui/dlg_start.h"
+#include "ui/packed_picture.h"
 #include "ui/window_helpers.h"
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <system_error>
 #include <utility>
 
@@ -214,12 +216,15 @@ void dlg_main::show_side_picture()
         if (scale == percent)
             id = resource;
     // 88 x 170 pixels at 96 DPI; a DPI between the drawn scales shrinks the next larger one.
+    // A picture that cannot be made is left out, the panel stays white.
     const int dpi = static_cast<int>(dpi_);
-    bitmap_handle picture(static_cast<HBITMAP>(LoadImageW(resource_module(), MAKEINTRESOURCEW(id), IMAGE_BITMAP,
-                                                          MulDiv(88, dpi, 96), MulDiv(170, dpi, 96),
-                                                          LR_CREATEDIBSECTION)));
-    if (!picture)
+    bitmap_handle picture;
+    try {
+        picture = load_packed_bitmap(resource_module(), id, MulDiv(88, dpi, 96), MulDiv(170, dpi, 96));
+    }
+    catch (const std::exception&) {
         return;
+    }
     // The picture fades out to white at the bottom: where the panel is shorter
     // (fonts do not grow exactly with the DPI), its end is cut off rather than
     // drawn over the separator. The control takes the picture's size, and a

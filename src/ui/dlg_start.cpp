@@ -7,8 +7,10 @@
 #include "platform/string_table.h"
 #include "platform/version_info.h"
 #include "resources/resource_ids.h"
-#include "ui/icon_handle.h"
+#include "ui/packed_picture.h"
 #include "ui/window_helpers.h"
+
+#include <exception>
 
 start_texts start_texts_for(std::int32_t existing_state, const std::wstring& existing_name)
 {
@@ -52,7 +54,13 @@ std::vector<int> dlg_start::show_flags(UINT dpi)
     std::vector<int> images;
     HIMAGELIST flags = common_controls_api::instance().image_list_create(width, height, ILC_COLOR24, 10, 1);
     for (language_index index : language_list_order) {
-        const icon_handle icon = load_icon(resource_module(), language_table[index].flag_icon, width, height);
+        icon_handle icon;
+        try {
+            icon = load_packed_icon(resource_module(), language_table[index].flag_icon, width, height);
+        }
+        catch (const std::exception&) {
+            // Listed without its flag.
+        }
         images.push_back(flags && icon ? common_controls_api::instance().image_list_replace_icon(flags, -1, icon.get()) : -1);
     }
     if (flags) {

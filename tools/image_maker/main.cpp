@@ -1,8 +1,15 @@
 // image_maker DESCRIPTION OUTPUT_FOLDER
 //
 // Draws 24-bit pictures from a line-based description and writes each as a
-// Windows bitmap (.bmp) or a one-image icon (.ico). Shapes are painted in
-// order with 4 x 4 supersampling, so edges blend smoothly at small sizes.
+// Windows bitmap (.bmp) or an icon (.ico). Shapes are painted in order with
+// 4 x 4 supersampling, so edges blend smoothly at small sizes.
+//
+// Beside each file it writes its packed form, NAME.packed (side-125.bmp.packed),
+// which the installer carries instead: the unpacked length (4 bytes, little
+// endian), then one bzip2 stream of what a resource of that kind holds. For a
+// bitmap that is the file without its 14-byte file header; for an icon, the
+// group directory (entries of 14 bytes naming the images 1, 2, ...) followed
+// by the images in that order.
 //
 //   scales PERCENT ...                       the scales of the pictures that follow
 //                                            (default 100): an icon holds one image
@@ -35,6 +42,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <bzlib.h>
 
 namespace {
 
@@ -251,6 +260,32 @@ void write_file(const std::filesystem::path& path, const std::vector<std::uint8_
     std::filesystem::rename(partial, path);
 }
 
+// The packed form of a picture's bytes (see the top of the file). bzip2's
+// block size is the smallest that holds them, so the installer's decoder
+// allocates no more than it needs.
+std::vector<std::uint8_t> packed(const std::vector<std::uint8_t>& bytes)
+{
+    const int block_size = static_cast<int>(std::min<std::size_t>(9, bytes.size() / 100000 + 1));
+    auto length = static_cast<unsigned>(bytes.size() + bytes.size() / 100 + 600);
+    std::vector<std::uint8_t> out;
+    put32(out, static_cast<std::uint32_t>(bytes.size()));
+    out.resize(4 + length);
+    const int result = BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data() + 4), &length,
+                                                const_cast<char*>(reinterpret_cast<const char*>(bytes.data())),
+                                                static_cast<unsigned>(bytes.size()), block_size, 0, 0);
+    if (result != BZ_OK)
+        throw std::runtime_error("bzip2 compression failed (" + std::to_string(result) + ")");
+    out.resize(4 + length);
+    return out;
+}
+
+void write_with_packed(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
+                       const std::vector<std::uint8_t>& resource)
+{
+    write_file(path, bytes);
+    write_file(path.string() + ".packed", packed(resource));
+}
+
 // A picture as described at 100 %: its drawing steps, replayed at each scale.
 struct description {
     std::string kind;
@@ -285,39 +320,47 @@ void write(const description& d, const std::filesystem::path& folder)
             put32(bytes, 0);
             put32(bytes, 14 + 40);
             bytes.insert(bytes.end(), body.begin(), body.end());
-            write_file(folder / (percent == 100 ? d.name
-                                                : name.stem().string() + "-" + std::to_string(percent)
-                                                      + name.extension().string()),
-                       bytes);
+            write_with_packed(folder / (percent == 100 ? d.name
+                                                       : name.stem().string() + "-" + std::to_string(percent)
+                                                             + name.extension().string()),
+                              bytes, body);
         }
         return;
     }
-    // The directory, one entry per scale, then the images.
+    // The directory, one entry per scale, then the images: in the file each
+    // entry ends with the image's offset, in the resource with its number.
     std::vector<picture> pictures;
     std::vector<std::vector<std::uint8_t>> images;
     for (int percent : d.percents) {
         pictures.push_back(drawn(d, percent));
         images.push_back(dib(pictures.back(), true));
     }
-    std::vector<std::uint8_t> bytes;
-    put16(bytes, 0);
-    put16(bytes, 1); // icon resource
-    put16(bytes, static_cast<unsigned>(images.size()));
+    std::vector<std::uint8_t> bytes, resource;
+    for (auto* out : {&bytes, &resource}) {
+        put16(*out, 0);
+        put16(*out, 1); // icon
+        put16(*out, static_cast<unsigned>(images.size()));
+    }
     auto offset = static_cast<std::uint32_t>(6 + 16 * images.size());
     for (std::size_t i = 0; i < images.size(); ++i) {
-        bytes.push_back(static_cast<std::uint8_t>(pictures[i].width));
-        bytes.push_back(static_cast<std::uint8_t>(pictures[i].height));
-        bytes.push_back(0);
-        bytes.push_back(0);
-        put16(bytes, 1);
-        put16(bytes, 24);
-        put32(bytes, static_cast<std::uint32_t>(images[i].size()));
+        for (auto* out : {&bytes, &resource}) {
+            out->push_back(static_cast<std::uint8_t>(pictures[i].width));
+            out->push_back(static_cast<std::uint8_t>(pictures[i].height));
+            out->push_back(0);
+            out->push_back(0);
+            put16(*out, 1);
+            put16(*out, 24);
+            put32(*out, static_cast<std::uint32_t>(images[i].size()));
+        }
         put32(bytes, offset);
+        put16(resource, static_cast<unsigned>(i + 1));
         offset += static_cast<std::uint32_t>(images[i].size());
     }
-    for (const auto& image : images)
+    for (const auto& image : images) {
         bytes.insert(bytes.end(), image.begin(), image.end());
-    write_file(folder / d.name, bytes);
+        resource.insert(resource.end(), image.begin(), image.end());
+    }
+    write_with_packed(folder / d.name, bytes, resource);
 }
 
 }
