@@ -44,6 +44,10 @@ const std::vector<std::wstring> left_on_purpose{
     L"folder\t%TEMP%\\hv-test ",
     L"record\t%TEMP%\\hv-test ",
     L"link\t%TEMP%\\hv-test ",
+    L"file\t%TEMP%\\hv-payload-test-",
+    L"folder\t%TEMP%\\hv-payload-test-",
+    L"record\t%TEMP%\\hv-payload-test-",
+    L"link\t%TEMP%\\hv-payload-test-",
 };
 
 std::string read_text(const fs::path& path)
