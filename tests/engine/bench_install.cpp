@@ -224,7 +224,10 @@ int install(const fs::path& source, const fs::path& prefix)
     // The installer has its window open when the installation starts; a
     // program without one connects to the display at its first shortcut
     // (under Wine that is a tenth of a second), which is not the engine's.
-    ReleaseDC(nullptr, GetDC(nullptr));
+    // A generated archive measures the engine's memory while streaming, so
+    // its run stays without the display's libraries.
+    if (!payload.resource().empty())
+        ReleaseDC(nullptr, GetDC(nullptr));
 
     bool installed = false;
     double start = 0, end = 0;
