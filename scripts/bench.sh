@@ -557,7 +557,7 @@ if [[ -n $first_size && $last_size != "$first_size" ]]; then
             peer_rss=$(rss peer "$mode" | median)
             shipped_rss=$(rss headless "$mode" | median)
             verdict=$(awk -v a="$big_rss" -v b="$shipped_rss" -v p="$peer_rss" 'BEGIN { print (a < p && b < p) ? "holds" : "does not hold" }')
-            echo "- Below the file-only peer ($mode): peak RSS of the Wine process ${shipped_rss} MB (shipped payload) and ${big_rss} MB ($last_size MB) against the file-only peer's ${peer_rss} MB: $verdict." >>"$notes"
+            echo "- Below the file-only peer ($mode): peak RSS of the Wine process ${shipped_rss} MB (shipped payload) and ${big_rss} MB ($last_size MB) against the file-only peer's ${peer_rss} MB: $verdict (the headless run of the shipped payload connects to the display before it starts, as the installer has; the file-only peer never does)." >>"$notes"
             wizard_peak=$(pick wizard "$mode" 's/^installer peak working set: \([0-9.]*\) MB/\1/p' | median)
             verdict=$(awk -v a="$wizard_peak" -v p="$peer_rss" 'BEGIN { print (a < p) ? "below" : "above" }')
             echo "- The real installer with its wizard ($mode): peak working set ${wizard_peak} MB, $verdict the file-only peer's silent installation (${peer_rss} MB), which opens no window." >>"$notes"
