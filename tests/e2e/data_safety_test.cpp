@@ -59,7 +59,7 @@ protected:
     {
         wizard installer;
         installer.quick_to_install_page();
-        ASSERT_TRUE(installer.install()) << label << ": " << to_utf8(installer.status());
+        ASSERT_TRUE(installer.install()) << label << ": " << installer.outcome();
         if (log_text)
             *log_text = drv::text(installer.page_control(install_log));
         EXPECT_EQ(installer.finish(), 0u);

@@ -36,7 +36,7 @@ TEST_F(links, the_uninstaller_deletes_nothing_through_a_link_in_place_of_the_exa
     {
         wizard installer;
         installer.quick_to_install_page();
-        ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        ASSERT_TRUE(installer.install()) << installer.outcome();
         EXPECT_EQ(installer.finish(), 0u);
     }
     // Another folder holding files named and made like the examples, and the

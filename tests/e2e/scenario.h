@@ -132,6 +132,13 @@ public:
 
     std::wstring status() const { return drv::text(page_control(status_line)); }
 
+    // The status line and the page's log, for a failure's message: the log
+    // tells which step failed.
+    std::string outcome() const
+    {
+        return to_utf8(status()) + "\n" + to_utf8(drv::text(page_control(install_log)));
+    }
+
     // A picture of the frame under build/pictures/e2e, for a look by eye.
     void save_picture(const std::wstring& name) const
     {

@@ -25,7 +25,7 @@ TEST_F(scenario, quick_installation_then_uninstallation)
     {
         wizard installer;
         installer.quick_to_install_page();
-        ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        ASSERT_TRUE(installer.install()) << installer.outcome();
         EXPECT_EQ(installer.status(), L"Click on 'Next' to continue.");
         EXPECT_EQ(installer.finish(), 0u);
     }
@@ -42,7 +42,7 @@ TEST_F(scenario, advanced_installation_into_another_folder_without_desktop_short
     {
         wizard installer;
         installer.advanced_to_install_page(install_folder_, false);
-        ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        ASSERT_TRUE(installer.install()) << installer.outcome();
         EXPECT_EQ(installer.finish(), 0u);
     }
     expect_state(installed_state(false, true));
@@ -57,7 +57,7 @@ TEST_F(scenario, reinstallation_of_the_same_version_then_uninstallation)
     for (int run = 0; run < 2; ++run) {
         wizard installer;
         installer.quick_to_install_page();
-        ASSERT_TRUE(installer.install()) << "run " << run << ": " << to_utf8(installer.status());
+        ASSERT_TRUE(installer.install()) << "run " << run << ": " << installer.outcome();
         EXPECT_EQ(installer.finish(), 0u);
     }
     expect_state(installed_state(true, true));
@@ -85,7 +85,7 @@ TEST_F(scenario, update_from_the_older_version_keeps_changed_data_and_leaves_the
     {
         wizard installer(older);
         installer.quick_to_install_page();
-        ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        ASSERT_TRUE(installer.install()) << installer.outcome();
         EXPECT_EQ(installer.finish(), 0u);
     }
     // The user changes a data file and throws one example away.
@@ -100,7 +100,7 @@ TEST_F(scenario, update_from_the_older_version_keeps_changed_data_and_leaves_the
     {
         wizard installer;
         installer.quick_to_install_page();
-        ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        ASSERT_TRUE(installer.install()) << installer.outcome();
         // The product ends its registration with its success code only for
         // a well-formed " /update=0003000500020009"; a bad one fails the step.
         const std::wstring log = drv::text(installer.page_control(install_log));
@@ -440,7 +440,7 @@ TEST_F(scenario, a_language_chosen_on_the_start_page_is_the_installed_language)
         EXPECT_EQ(drv::wait_for_text(installer.frame(), L"Programma di installazione \u2013 Quillmar 3.05c", 5s),
                   L"Programma di installazione \u2013 Quillmar 3.05c");
         installer.quick_to_install_page();
-        ASSERT_TRUE(installer.install()) << to_utf8(installer.status());
+        ASSERT_TRUE(installer.install()) << installer.outcome();
         EXPECT_EQ(installer.finish(), 0u);
     }
     EXPECT_EQ(registered_language(), L"11");
