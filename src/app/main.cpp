@@ -15,8 +15,14 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     // Destroyed when the entry point returns, after the wizard has closed.
-    const icon_handle icon = load_icon(instance, IDI_APPLICATION_ICON, 0, 0);
+    // Loaded at the sizes the frame shows: the system would otherwise take
+    // the largest image and scale it down for the caption and task bar.
+    const icon_handle icon =
+        load_icon(instance, IDI_APPLICATION_ICON, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+    const icon_handle small_icon =
+        load_icon(instance, IDI_APPLICATION_ICON, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
     ui_hooks::instance().application_icon = [&icon] { return icon.get(); };
+    ui_hooks::instance().application_small_icon = [&small_icon] { return small_icon.get(); };
     try {
         if (installer_context::instance().initialise()) {
             // Holding the installation lock: no other run uses the backups.
@@ -34,5 +40,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
         message_box(text.empty() ? error_text(static_cast<DWORD>(E_FAIL)) : text, installer_title(true), MB_ICONERROR);
     }
     ui_hooks::instance().application_icon = nullptr;
+    ui_hooks::instance().application_small_icon = nullptr;
     return 0;
 }

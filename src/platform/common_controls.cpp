@@ -23,7 +23,7 @@ const common_controls_api& common_controls_api::instance()
         common_controls_api loaded{};
         resolve(module, "InitCommonControlsEx", loaded.init_common_controls_ex);
         resolve(module, "ImageList_Create", loaded.image_list_create);
-        resolve(module, "ImageList_ReplaceIcon", loaded.image_list_replace_icon);
+        resolve(module, "ImageList_Add", loaded.image_list_add);
         resolve(module, "ImageList_Destroy", loaded.image_list_destroy);
         resolve(module, "SetWindowSubclass", loaded.set_window_subclass);
         resolve(module, "RemoveWindowSubclass", loaded.remove_window_subclass);

@@ -15,7 +15,7 @@ struct common_controls_api {
 
     decltype(&::InitCommonControlsEx) init_common_controls_ex;
     decltype(&::ImageList_Create) image_list_create;
-    decltype(&::ImageList_ReplaceIcon) image_list_replace_icon;
+    decltype(&::ImageList_Add) image_list_add;
     decltype(&::ImageList_Destroy) image_list_destroy;
     decltype(&::SetWindowSubclass) set_window_subclass;
     decltype(&::RemoveWindowSubclass) remove_window_subclass;

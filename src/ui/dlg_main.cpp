@@ -50,7 +50,8 @@ bitmap_handle top_of(HBITMAP source, int width, int height)
 }
 
 // Page templates in wizard order.
-constexpr std::array<std::uint16_t, wizard_page_count> page_templates{132, 136, 133, 135, 137};
+constexpr std::array<std::uint16_t, wizard_page_count> page_templates{IDD_PAGE_START, IDD_PAGE_MODE, IDD_PAGE_OPTIONS,
+                                                                      IDD_INSTALL, IDD_END};
 
 }
 
@@ -130,6 +131,24 @@ RECT centred_on(const RECT& box, const RECT& parent)
     return {box.left + dx, box.top + dy, box.right + dx, box.bottom + dy};
 }
 
+std::optional<SIZE> dialog_template_units(std::span<const std::byte> bytes)
+{
+    const auto word = [&](std::size_t at) {
+        return static_cast<std::uint16_t>(static_cast<unsigned>(bytes[at]) | static_cast<unsigned>(bytes[at + 1]) << 8);
+    };
+    const auto extended = bytes.size() >= 4 && word(0) == 1 && word(2) == 0xFFFF;
+    // Extended: version, signature, help id, extended style, style, item count, x, y;
+    // plain: style, extended style, item count, x, y.
+    const std::size_t at = extended ? 22 : 14;
+    if (bytes.size() < at + 4)
+        return std::nullopt;
+    const auto cx = static_cast<std::int16_t>(word(at));
+    const auto cy = static_cast<std::int16_t>(word(at + 2));
+    if (cx < 0 || cy < 0)
+        return std::nullopt;
+    return SIZE{cx, cy};
+}
+
 dlg_main& dlg_main::instance()
 {
     static dlg_main dialog;
@@ -144,12 +163,13 @@ void dlg_main::on_init()
 
     if (HICON icon = ui_hooks::instance().icon())
         SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    if (HICON icon = ui_hooks::instance().small_icon())
+        SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     dpi_ = window_dpi(hwnd);
 
     pages = {&dlg_start::instance(), &dlg_mode::instance(), &dlg_options::instance(),
              &dlg_install::instance(), &dlg_end::instance()};
-    for (int i = 0; i < wizard_page_count; ++i)
-        pages[i]->create(hwnd, page_templates[i]);
+    pages[start_page]->create(hwnd, page_templates[start_page]);
 
     restore_size();
     show_side_picture(); // cut to the panel's final height
@@ -178,25 +198,14 @@ void dlg_main::restore_size()
                      SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOOWNERZORDER | SWP_NOSENDCHANGING);
     }
 
-    LONG largest_width = 0;
-    LONG largest_height = 0;
-    for (basic_dialog* page : pages) {
-        if (!page->hwnd)
-            continue;
-        const RECT r = window_rect_in_parent(page->hwnd);
-        largest_width = std::max(largest_width, r.right - r.left);
-        largest_height = std::max(largest_height, r.bottom - r.top);
-    }
-
-    const RECT panel = window_rect_in_parent(item(IDC_PICTURE_PANEL));
-    const RECT separator = window_rect_in_parent(item(IDC_SEPARATOR));
-    const RECT page_area{panel.right, client.top, client.right, separator.top};
-    min_width += std::max(0L, largest_width - (page_area.right - page_area.left));
-    min_height += std::max(0L, largest_height - (page_area.bottom - page_area.top));
+    const SIZE largest = largest_page_size();
+    const RECT area = page_area();
+    min_width += std::max(0L, largest.cx - (area.right - area.left));
+    min_height += std::max(0L, largest.cy - (area.bottom - area.top));
 
     for (basic_dialog* page : pages)
         if (page->hwnd)
-            move_window(page->hwnd, page_area);
+            move_window(page->hwnd, area);
 
     const SIZE size = wanted_size({min_width, min_height}, stored_installer_size());
     const RECT frame = window_rect_in_parent(hwnd);
@@ -204,6 +213,56 @@ void dlg_main::restore_size()
     const LONG top = (frame.top + frame.bottom) / 2 - size.cy / 2;
     move_window(hwnd, {left, top, left + size.cx, top + size.cy});
     SendMessageW(hwnd, DM_REPOSITION, 0, 0);
+}
+
+RECT dlg_main::page_area() const
+{
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    const RECT panel = window_rect_in_parent(item(IDC_PICTURE_PANEL));
+    const RECT separator = window_rect_in_parent(item(IDC_SEPARATOR));
+    return {panel.right, client.top, client.right, separator.top};
+}
+
+SIZE dlg_main::largest_page_size() const
+{
+    SIZE largest{};
+    for (const std::uint16_t id : page_templates) {
+        const HRSRC found = FindResourceW(dialog_module(), MAKEINTRESOURCEW(id), RT_DIALOG);
+        const HGLOBAL loaded = found ? LoadResource(dialog_module(), found) : nullptr;
+        const void* data = loaded ? LockResource(loaded) : nullptr;
+        if (!data)
+            continue;
+        const auto units =
+            dialog_template_units({static_cast<const std::byte*>(data), SizeofResource(dialog_module(), found)});
+        if (!units)
+            continue;
+        // The pages are drawn in the frame's font, so the frame's dialog
+        // units are theirs.
+        RECT r{0, 0, units->cx, units->cy};
+        MapDialogRect(hwnd, &r);
+        largest.cx = std::max(largest.cx, r.right);
+        largest.cy = std::max(largest.cy, r.bottom);
+    }
+    return largest;
+}
+
+basic_dialog& dlg_main::page(int index)
+{
+    basic_dialog& page = *pages[index];
+    if (page.hwnd)
+        return page;
+    page.create(hwnd, page_templates[index]);
+    if (!page.hwnd)
+        return page;
+    const RECT area = page_area();
+    move_window(page.hwnd, area);
+    page.update_texts();
+    // A page larger than its template said (it never should be) still fits.
+    const RECT made = window_rect_in_parent(page.hwnd);
+    min_width += std::max(0L, (made.right - made.left) - (area.right - area.left));
+    min_height += std::max(0L, (made.bottom - made.top) - (area.bottom - area.top));
+    return page;
 }
 
 void dlg_main::show_side_picture()
@@ -315,8 +374,8 @@ void dlg_main::show_page(int index)
     if (pages[current_page] && pages[current_page]->hwnd)
         ShowWindow(pages[current_page]->hwnd, SW_HIDE);
     current_page = index;
-    if (pages[index] && pages[index]->hwnd)
-        ShowWindow(pages[index]->hwnd, SW_SHOW);
+    if (HWND shown = page(index).hwnd)
+        ShowWindow(shown, SW_SHOW);
     update_buttons();
 
     const wizard_buttons buttons = buttons_for(index, installer_context::instance().installed);
@@ -339,8 +398,10 @@ bool dlg_main::on_command(int id, int)
         }
         {
             const int next = next_page(current_page, context.advanced);
-            if (next == install_page)
+            if (next == install_page) {
+                page(install_page);
                 dlg_install::instance().show_summary();
+            }
             show_page(next);
         }
         return true;
@@ -361,7 +422,7 @@ void dlg_main::install()
     // A disabled button loses the focus to nothing: the log, which the
     // installation fills, holds it until the buttons come back.
     SendMessageW(hwnd, WM_NEXTDLGCTL,
-                 reinterpret_cast<WPARAM>(GetDlgItem(pages[install_page]->hwnd, IDC_INSTALL_LOG)), TRUE);
+                 reinterpret_cast<WPARAM>(GetDlgItem(page(install_page).hwnd, IDC_INSTALL_LOG)), TRUE);
     for (int id : {IDC_BACK, IDOK, IDCANCEL})
         EnableWindow(item(id), FALSE);
 
@@ -374,6 +435,7 @@ void dlg_main::install()
     SendMessageW(hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item(IDOK)), TRUE);
     SendMessageW(hwnd, DM_SETDEFID, IDOK, 0);
     update_buttons();
+    page(end_page);
     dlg_end::instance().show_final_text();
 }
 

@@ -10,7 +10,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 
 // The pages in wizard order.
@@ -62,6 +64,10 @@ std::wstring about_item_text(const std::wstring& about_text, bool right_to_left)
 // halves truncated toward zero).
 RECT centred_on(const RECT& box, const RECT& parent);
 
+// The width and height a dialog template (DLGTEMPLATE or DLGTEMPLATEEX)
+// gives, in dialog units; nothing for bytes that are neither.
+std::optional<SIZE> dialog_template_units(std::span<const std::byte> bytes);
+
 class dlg_main : public basic_dialog {
 public:
     static dlg_main& instance();
@@ -81,6 +87,9 @@ public:
     void on_dpi_changed(UINT dpi, const RECT& suggested) override;
 
     void show_page(int index);
+    // A page's window is made when the page is first needed: the start page
+    // with the frame, the others when the wizard turns to them.
+    basic_dialog& page(int index);
     void update_buttons();
     void restore_size();
 
@@ -95,6 +104,10 @@ private:
     bool installing = false;
 
     void install();
+    RECT page_area() const;
+    // The largest page, from the templates, so that the minimum size covers
+    // pages not made yet.
+    SIZE largest_page_size() const;
     // The side picture drawn for the frame's DPI.
     void show_side_picture();
     void leave();

@@ -12,13 +12,16 @@
 struct ui_hooks {
     static ui_hooks& instance();
 
-    // The application's icon; no icon while none is installed.
+    // The application's icon at the system's large and small icon sizes; no
+    // icon while none is installed.
     std::function<HICON()> application_icon;
+    std::function<HICON()> application_small_icon;
 
     // Shows a message box; MessageBoxW unless replaced (tests answer here).
     std::function<int(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags)> show_message_box;
 
     HICON icon() const { return application_icon ? application_icon() : nullptr; }
+    HICON small_icon() const { return application_small_icon ? application_small_icon() : nullptr; }
 };
 
 // The window a message box or system dialog should be owned by: the last

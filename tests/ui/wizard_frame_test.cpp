@@ -129,6 +129,43 @@ SIZE flag_size(HWND list)
     return {width, height};
 }
 
+// Only the start page is made with the frame; each other page is made when
+// the wizard first turns to it, and at the frame's minimum size every page
+// still has the room its template asks for.
+TEST_F(WizardFrame, PagesAreMadeWhenFirstShownAndFitAtTheMinimumSize)
+{
+    dlg_main& wizard = dlg_main::instance();
+    ASSERT_TRUE(wizard.pages[start_page]->hwnd);
+    for (int index : {mode_page, options_page, install_page, end_page})
+        EXPECT_FALSE(wizard.pages[index]->hwnd) << "page " << index;
+
+    MINMAXINFO limits{};
+    SendMessageW(frame.get(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+    SetWindowPos(frame.get(), nullptr, 0, 0, limits.ptMinTrackSize.x, limits.ptMinTrackSize.y,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    test_support::process_messages();
+    for (int index = start_page; index < wizard_page_count; ++index) {
+        SCOPED_TRACE(testing::Message() << "page " << index);
+        wizard.show_page(index);
+        const HWND page = wizard.pages[index]->hwnd;
+        ASSERT_TRUE(page);
+        EXPECT_TRUE(IsWindowVisible(page));
+        const std::uint16_t ids[]{IDD_PAGE_START, IDD_PAGE_MODE, IDD_PAGE_OPTIONS, IDD_INSTALL, IDD_END};
+        const HRSRC found = FindResourceW(resource_module(), MAKEINTRESOURCEW(ids[index]), RT_DIALOG);
+        ASSERT_TRUE(found);
+        const auto units = dialog_template_units(
+            {static_cast<const std::byte*>(LockResource(LoadResource(resource_module(), found))),
+             SizeofResource(resource_module(), found)});
+        ASSERT_TRUE(units);
+        RECT wanted{0, 0, units->cx, units->cy};
+        MapDialogRect(page, &wanted);
+        RECT client{};
+        GetClientRect(page, &client);
+        EXPECT_GE(client.right, wanted.right);
+        EXPECT_GE(client.bottom, wanted.bottom);
+    }
+}
+
 // A move to a monitor of another DPI: the frame takes the suggested
 // rectangle, its minimum size follows the scale, and the side picture and
 // the flags are drawn again for the new DPI, in proportion.

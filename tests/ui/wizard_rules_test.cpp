@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -114,6 +117,44 @@ TEST(WizardSize, StoredSizeNeverBelowTheMinimum)
         const SIZE size = wanted_size(minimum, r.stored);
         EXPECT_EQ(size.cx, r.expected.cx);
         EXPECT_EQ(size.cy, r.expected.cy);
+    }
+}
+
+// The size a page's template asks for, from either form of dialog template.
+TEST(WizardSize, DialogTemplateUnitsComeFromEitherForm)
+{
+    const auto bytes = [](std::initializer_list<int> values) {
+        std::vector<std::byte> out;
+        for (int v : values)
+            out.push_back(static_cast<std::byte>(v));
+        return out;
+    };
+    // style, extended style, item count, x, y, cx = 251, cy = 84
+    const auto plain = bytes({0, 0, 0, 0x50, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 251, 0, 84, 0});
+    // version 1, signature, help id, extended style, style, item count, x, y, cx = 279, cy = 82
+    const auto extended = bytes({1, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x50, 3, 0, 0, 0, 0, 0,
+                                 0x17, 0x01, 82, 0});
+    struct row {
+        const char* what;
+        std::vector<std::byte> template_bytes;
+        std::optional<SIZE> expected;
+    };
+    const row rows[]{
+        {"a plain template", plain, SIZE{251, 84}},
+        {"an extended template", extended, SIZE{279, 82}},
+        {"a plain template cut short", {plain.begin(), plain.end() - 1}, std::nullopt},
+        {"an extended template cut short", {extended.begin(), extended.end() - 1}, std::nullopt},
+        {"a negative width", bytes({0, 0, 0, 0x50, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0xFF, 0xFF, 84, 0}), std::nullopt},
+        {"nothing", {}, std::nullopt},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const std::optional<SIZE> units = dialog_template_units(r.template_bytes);
+        ASSERT_EQ(units.has_value(), r.expected.has_value());
+        if (units) {
+            EXPECT_EQ(units->cx, r.expected->cx);
+            EXPECT_EQ(units->cy, r.expected->cy);
+        }
     }
 }
 
