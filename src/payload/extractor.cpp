@@ -291,6 +291,7 @@ void payload_extractor::open_output(const payload_entry& entry)
     }
     else if (path.has_parent_path() && !fs::exists(path.parent_path())) {
         fs::create_directories(path.parent_path());
+        identities_.forget_missing();
     }
     widen_shared_folders(path.parent_path());
     file_ = std::make_unique<output_file>(path);
@@ -301,6 +302,10 @@ void payload_extractor::widen_shared_folders(fs::path folder)
     for (auto& shared : placeholders_.shared_folders) {
         if (shared.done)
             continue;
+        // A shared folder not made yet is looked for again with a later file.
+        const auto target = identities_.of(shared.folder);
+        if (!target)
+            continue;
         // Every shared folder is looked for from the file's own folder up, so
         // that a folder and its subfolder recorded before it are both found.
         for (fs::path a = folder;;) {
@@ -310,7 +315,7 @@ void payload_extractor::widen_shared_folders(fs::path folder)
                 break;
             if (!fs::is_directory(status))
                 break;
-            if (same_folder(a, shared.folder)) {
+            if (identities_.of(a) == target) {
                 shared.done = true;
                 grant_users_access(a.native(), all_file_access, inherit_to_files_and_folders);
                 break;

@@ -115,6 +115,7 @@ private:
     notification::result notify_or_stop(notification n);
 
     path_placeholders placeholders_;
+    folder_identities identities_;
     notification_callback callback_;
     std::vector<payload_entry> entries_;
     std::uint64_t header_size_ = 0;

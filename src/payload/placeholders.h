@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,24 @@ std::wstring shell_folder(int csidl);
 // Whether two paths denote the same folder: equal as paths, the same existing
 // object, or, when that cannot be told, equal after lexical normalisation.
 bool same_folder(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// What each folder is (its volume and file index, links followed), for one
+// extraction, which asks about the same few folders for every file. A
+// missing folder stays missing until the extraction makes folders
+// (forget_missing).
+class folder_identities {
+public:
+    struct identity {
+        unsigned long volume;
+        unsigned long long index;
+        bool operator==(const identity&) const = default;
+    };
+    std::optional<identity> of(const std::filesystem::path& folder);
+    void forget_missing();
+
+private:
+    std::map<std::wstring, std::optional<identity>> known_;
+};
 
 // Appends `folder` unless an entry denotes the same folder already.
 void record_shared_folder(std::vector<shared_folder>& folders, const std::filesystem::path& folder);

@@ -180,6 +180,27 @@ TEST(SameFolder, PathsAndExistingObjects)
     EXPECT_FALSE(same_folder(real, scratch.path()));
 }
 
+// Each spelling of one folder has one identity; a folder found missing is
+// missing until the extraction says it made folders.
+TEST(FolderIdentities, SpellingsOfOneFolderAndFoldersMadeLater)
+{
+    payload_test::scratch_folder scratch;
+    const auto real = scratch.path() / L"Real";
+    const auto later = scratch.path() / L"Later";
+    fs::create_directories(real);
+    folder_identities identities;
+    ASSERT_TRUE(identities.of(real));
+    EXPECT_EQ(identities.of(real), identities.of(scratch.path() / L"REAL"));
+    EXPECT_EQ(identities.of(real), identities.of(scratch.path() / L"Real\\.\\"));
+    EXPECT_NE(identities.of(real), identities.of(scratch.path()));
+    EXPECT_FALSE(identities.of(later));
+    fs::create_directories(later);
+    EXPECT_FALSE(identities.of(later)) << "kept as missing";
+    identities.forget_missing();
+    ASSERT_TRUE(identities.of(later));
+    EXPECT_NE(identities.of(later), identities.of(real));
+}
+
 TEST(ShellFolder, AnswersForTheTokensFolders)
 {
     for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_COMMON_APPDATA, CSIDL_APPDATA, CSIDL_WINDOWS, CSIDL_SYSTEM})
