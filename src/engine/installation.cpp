@@ -181,6 +181,7 @@ private:
     // the journal stays for the next run to try again.
     void end_journal(bool ended_cleanly)
     {
+        run_hold_.release();
         state_.log.journal = nullptr;
         if (!journal_)
             return;
@@ -263,17 +264,28 @@ private:
 
     // The run's folder holds the backups of the user's files: only
     // administrators and the system may open it, and it is made new, so that
-    // nobody can change or swap a backup before a rollback puts it back.
-    static bool create_run_folder(const std::wstring& folder, std::wstring& error_text)
+    // nobody can change or swap a backup before a rollback puts it back. It
+    // is held from the moment it is made, so that the recovery of another
+    // installation running beside this one leaves it alone; and made again
+    // when the storage went in between (a run removes the storage when it
+    // leaves it empty).
+    bool create_run_folder(const std::wstring& folder, std::wstring& error_text)
     {
-        try {
-            ensure_private_folder(fs::path(folder).parent_path().wstring());
-            create_private_folder(folder);
-            return true;
-        }
-        catch (const std::system_error& e) {
-            error_text = error_code_text(e.code());
-            return false;
+        for (int attempt = 1;; ++attempt) {
+            try {
+                ensure_private_folder(fs::path(folder).parent_path().wstring());
+                create_private_folder(folder);
+                run_hold_ = run_folder_hold(folder);
+                return true;
+            }
+            catch (const std::system_error& e) {
+                const bool gone = e.code() == std::error_code(ERROR_PATH_NOT_FOUND, std::system_category()) ||
+                                  e.code() == std::error_code(ERROR_FILE_NOT_FOUND, std::system_category());
+                if (gone && attempt < 3)
+                    continue;
+                error_text = error_code_text(e.code());
+                return false;
+            }
         }
     }
 
@@ -281,6 +293,7 @@ private:
     // then the private storage when nothing else is kept there.
     void remove_cleanup_paths()
     {
+        run_hold_.release();
         for (auto path = cleanup_paths_.rbegin(); path != cleanup_paths_.rend(); ++path) {
             std::error_code ignored;
             fs::remove(*path, ignored);
@@ -488,6 +501,7 @@ private:
     std::istream* stream_ = nullptr;
     int percent_ = -1;
     owned_folders owned_;
+    run_folder_hold run_hold_;
     std::optional<journal_writer> journal_;
 };
 

@@ -383,6 +383,24 @@ bool remove_run_folder(const std::wstring& folder)
     return removed;
 }
 
+run_folder_hold::run_folder_hold(const std::wstring& folder)
+    // Listing access takes part in sharing; without FILE_SHARE_DELETE nobody
+    // can open the folder to remove it.
+    : handle_(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr))
+{
+    if (!handle_)
+        throw_error(GetLastError(), "CreateFileW");
+}
+
+bool run_folder_in_use(const std::wstring& folder)
+{
+    const kernel_handle probe(CreateFileW(folder.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 recovery_report recover_interrupted_runs(const recovery_places& places)
 {
     recovery_report report;
@@ -397,6 +415,9 @@ recovery_report recover_interrupted_runs(const recovery_places& places)
         for (const not_restored_entry& entry : read_not_restored())
             listed.push_back(std::filesystem::path(entry.backup).parent_path().wstring());
         for (const std::wstring& run_folder : folders_below(storage, L"halden_*")) {
+            // Another installation's run, going on now.
+            if (run_folder_in_use(run_folder))
+                continue;
             const std::wstring journal = run_folder + L"\\" + recovery_journal_name;
             const auto bytes = read_journal_file(journal);
             if (!bytes) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel_handle.h"
 #include "records/owned_folders.h"
 #include "records/recovery_journal.h"
 
@@ -46,11 +47,30 @@ struct recovery_report {
     std::vector<std::wstring> left; // places still to put right; the journals stay for the next run
 };
 
+// A run's hold on its own folder, from the moment the folder is made until
+// the run ends: the folder cannot be removed while held, and the recovery
+// of any other run, of this product or another of the maker's, leaves it
+// alone. Released before the run removes the folder itself.
+class run_folder_hold {
+public:
+    run_folder_hold() = default;
+    // Raises std::system_error when the folder cannot be opened.
+    explicit run_folder_hold(const std::wstring& folder);
+    void release() { handle_.reset(); }
+    explicit operator bool() const { return static_cast<bool>(handle_); }
+
+private:
+    kernel_handle handle_;
+};
+
+// Whether a running installation holds `folder` (run_folder_hold).
+bool run_folder_in_use(const std::wstring& folder);
+
 // Every run folder of the private storage that holds a journal: undone and
 // then removed with its backups, unless something could not be undone.
 // Also removes run folders without a journal whose backups the list of
-// backups not put back does not name.
-// Never throws.
+// backups not put back does not name. Folders a running installation holds
+// are left alone. Never throws.
 recovery_report recover_interrupted_runs(const recovery_places& places);
 
 // Removes `folder` and everything in it, links as links; false when

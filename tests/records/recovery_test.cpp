@@ -336,4 +336,42 @@ TEST_F(journal_undo_test, TheStorageIsSweptOfUndoneRunsAndEmptyOnes)
     EXPECT_FALSE(fs::exists(storage)) << "the run folders and then the storage itself are gone";
 }
 
+// Another installation running beside this one (another of the maker's
+// products, with a lock of its own) holds its run folders: its journal,
+// not committed yet, is not undone, and its folders, with a journal or not
+// yet, are not removed, until the run lets go of them.
+TEST_F(journal_undo_test, RunFoldersHeldByARunningInstallationAreLeftAlone)
+{
+    const fs::path storage = run_.parent_path();
+    const std::function<std::wstring()> saved = private_storage_folder();
+    private_storage_folder() = [&] { return storage.wstring(); };
+    const fs::path created = install_ / L"Quillmar.exe";
+    write(created, "new");
+    const fs::path starting_run = storage / L"halden_{starting}";
+    fs::create_directories(starting_run);
+    run_folder_hold running(run_.wstring());
+    run_folder_hold starting(starting_run.wstring());
+    EXPECT_TRUE(run_folder_in_use(run_.wstring()));
+    {
+        journal_writer writer((run_ / recovery_journal_name).wstring());
+        writer.append(begin());
+        writer.append(journal_file{record_kind::file, created.wstring(), L"", std::nullopt});
+
+        const recovery_report report = recover_interrupted_runs(places_);
+        EXPECT_EQ(report.undone, 0);
+        EXPECT_TRUE(fs::exists(created));
+        EXPECT_TRUE(fs::exists(run_ / recovery_journal_name));
+        EXPECT_TRUE(fs::exists(starting_run));
+    }
+    running.release();
+    starting.release();
+    EXPECT_FALSE(run_folder_in_use(run_.wstring()));
+
+    const recovery_report report = recover_interrupted_runs(places_);
+    private_storage_folder() = saved;
+    EXPECT_EQ(report.undone, 1);
+    EXPECT_FALSE(fs::exists(created));
+    EXPECT_FALSE(fs::exists(storage));
+}
+
 }

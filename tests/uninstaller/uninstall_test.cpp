@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include "platform/string_table.h"
 #include "platform/sync_objects.h"
 #include "product/registration.h"
+#include "records/backup.h"
 #include "records/log_test_support.h"
 #include "support/registry_sandbox.h"
 #include "support/sync_helper_process.h"
@@ -126,7 +128,14 @@ protected:
         owned.desktop_folders = {scratch_.path().wstring()};
         owned.menu_folders = {scratch_.path().wstring()};
         options_.owned = owned;
+        // The uninstaller looks after interrupted runs in the maker's private
+        // storage; this test's runs have their own, and never touch the
+        // machine's, where an installation may be running beside it.
+        saved_storage_ = private_storage_folder();
+        private_storage_folder() = [storage = (scratch_ / L"Setup storage").wstring()] { return storage; };
     }
+
+    void TearDown() override { private_storage_folder() = saved_storage_; }
 
     // A first installation as the installer leaves it: folders, files,
     // a shortcut, the Uninstall entry, the program's registration, and
@@ -197,6 +206,7 @@ protected:
     const fs::path menu_ = scratch_ / L"Menu";
     prompts prompts_;
     uninstall_options options_;
+    std::function<std::wstring()> saved_storage_;
 };
 
 TEST_F(uninstall_run, first_installation_removes_all_it_recorded_and_keeps_a_foreign_file)
