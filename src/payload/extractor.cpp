@@ -291,7 +291,6 @@ void payload_extractor::open_output(const payload_entry& entry)
     }
     else if (path.has_parent_path() && !fs::exists(path.parent_path())) {
         fs::create_directories(path.parent_path());
-        identities_.forget_missing();
     }
     widen_shared_folders(path.parent_path());
     file_ = std::make_unique<output_file>(path);

@@ -71,11 +71,6 @@ bool same_folder(const fs::path& a, const fs::path& b)
     return normal_folder(a) == normal_folder(b);
 }
 
-void folder_identities::forget_missing()
-{
-    std::erase_if(known_, [](const auto& entry) { return !entry.second; });
-}
-
 std::optional<folder_identities::identity> folder_identities::of(const fs::path& folder)
 {
     if (const auto found = known_.find(folder.native()); found != known_.end())
@@ -84,9 +79,9 @@ std::optional<folder_identities::identity> folder_identities::of(const fs::path&
     const kernel_handle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
-    std::optional<identity> id;
-    if (handle && GetFileInformationByHandle(handle.get(), &information))
-        id = identity{information.dwVolumeSerialNumber,
+    if (!handle || !GetFileInformationByHandle(handle.get(), &information))
+        return std::nullopt;
+    const identity id{information.dwVolumeSerialNumber,
                       (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
     known_.emplace(folder.native(), id);
     return id;

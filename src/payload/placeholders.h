@@ -28,9 +28,9 @@ std::wstring shell_folder(int csidl);
 bool same_folder(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // What each folder is (its volume and file index, links followed), for one
-// extraction, which asks about the same few folders for every file. A
-// missing folder stays missing until the extraction makes folders
-// (forget_missing).
+// extraction, which asks about the same few folders for every file. Only
+// folders found are kept: a missing one may be made by anyone before the
+// next question (the installation makes a file's folders before the file).
 class folder_identities {
 public:
     struct identity {
@@ -39,10 +39,9 @@ public:
         bool operator==(const identity&) const = default;
     };
     std::optional<identity> of(const std::filesystem::path& folder);
-    void forget_missing();
 
 private:
-    std::map<std::wstring, std::optional<identity>> known_;
+    std::map<std::wstring, identity> known_;
 };
 
 // Appends `folder` unless an entry denotes the same folder already.

@@ -57,7 +57,6 @@ public:
     // Raises std::system_error when the folder cannot be opened.
     explicit run_folder_hold(const std::wstring& folder);
     void release() { handle_.reset(); }
-    explicit operator bool() const { return static_cast<bool>(handle_); }
 
 private:
     kernel_handle handle_;

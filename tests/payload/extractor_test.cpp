@@ -320,6 +320,28 @@ TEST_F(Extraction, SharedFoldersAreWidenedOnce)
     EXPECT_EQ(read_file(desktop / L"Examples\\Sub\\three.txt"), "3");
 }
 
+// The installation makes a file's folders itself when the file begins (its
+// log records them), before the extractor opens the file: a shared folder
+// missing at an earlier file is still found and widened.
+TEST_F(Extraction, SharedFoldersMadeBeforeTheExtractorOpensTheFileAreWidened)
+{
+    const std::vector<stored_file> files = {
+        {u"first.txt", u"<InstallPath>", "0"},
+        {u"one.ini", u"<CommonData>\\Maker\\Product", "1"},
+    };
+    payload_extractor x(install, L"Examples", scratch / L"temp",
+                        [this](notification n) {
+                            if (const auto* begin = std::get_if<notification::file_begin>(&n.event))
+                                fs::create_directories(begin->entry.destination.parent_path());
+                            return events.callback()(std::move(n));
+                        },
+                        fake_folders(scratch.path() / L"shell"));
+    feed(x, archive_of(files), 4096);
+    ASSERT_EQ(x.shared_folders().size(), 2u);
+    for (const shared_folder& shared : x.shared_folders())
+        EXPECT_TRUE(shared.done) << narrow(shared.folder.native());
+}
+
 TEST(FileCrc32, RetriesWhileAnotherProcessHoldsTheFile)
 {
     scratch_folder scratch;
